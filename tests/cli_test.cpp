@@ -1,0 +1,189 @@
+// The program as a user runs it: files on disk, messages, exit status.
+#include "run_program.hpp"
+#include "temp_dir.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string usage = "Usage: grkpage {-} filename(s)\n";
+std::string cant_open(const std::string &path) { return "Can't open file: " + path + "\n"; }
+std::string cant_write(const std::string &path) { return "Can't write file: " + path + "\n"; }
+
+// DOS: "ΑΒΓ ╔═╗ σς ≈~" and its Windows form.
+const bytes dos_text{0x80, 0x81, 0x82, ' ', 0xC9, 0xCD, 0xBB, ' ', 0xA9, 0xAA, ' ', 0xF7, '~'};
+const bytes windows_text{0xC1, 0xC2, 0xC3, ' ', '+', '-', '+', ' ', 0xF3, 0xF2, ' ', '~', '~'};
+
+run_options as_nobody() {
+    run_options options;
+    options.unprivileged = true;
+    return options;
+}
+
+run_options within(std::chrono::milliseconds timeout) {
+    run_options options;
+    options.timeout = timeout;
+    return options;
+}
+
+using CommandLine = TempDir;
+using Rewrite = TempDir;
+using Refuse = TempDir;
+
+void expect_success(const run_result &r) {
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "");
+}
+
+void expect_failure(const run_result &r, const std::string &message) {
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, message);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CommandLine, NoArgumentsPrintsUsage) { expect_failure(run_program({}), usage); }
+
+TEST_F(CommandLine, ConvertsDosToWindowsByDefault) {
+    const auto f = file("a.txt", dos_text);
+    expect_success(run_program({f}));
+    EXPECT_EQ(read_file(f), windows_text);
+}
+
+TEST_F(CommandLine, AnyFirstArgumentBeginningWithDashConvertsWindowsToDos) {
+    for (const std::string dash : {"-", "-x", "--"}) {
+        const auto f = file("a.txt", as_bytes("\xC1~\x80"));
+        expect_success(run_program({dash, f}));
+        EXPECT_EQ(read_file(f), (bytes{0x80, 0xF7, 'E'})) << dash;
+    }
+}
+
+TEST_F(CommandLine, DashAloneConvertsNothing) { expect_success(run_program({"-"})); }
+
+TEST_F(CommandLine, LaterDashIsAFileName) {
+    const auto f = file("a.txt", dos_text);
+    expect_failure(run_program({f, "-"}), cant_open("-"));
+    EXPECT_EQ(read_file(f), windows_text);
+}
+
+TEST_F(CommandLine, EmptyFirstArgumentIsAFileName) {
+    expect_failure(run_program({""}), cant_open(""));
+}
+
+TEST_F(CommandLine, StopsAtTheFirstFileThatFails) {
+    const auto first = file("1.txt", dos_text), third = file("3.txt", dos_text);
+    expect_failure(run_program({first, path("2.txt"), third}), cant_open(path("2.txt")));
+    EXPECT_EQ(read_file(first), windows_text);
+    EXPECT_EQ(read_file(third), dos_text);
+}
+
+TEST_F(CommandLine, SameFileTwiceIsConvertedTwice) {
+    const auto f = file("a.txt", {0x80, 0xC1});
+    expect_success(run_program({f, f}));
+    EXPECT_EQ(read_file(f), (bytes{'+', '+'})); // 0x80 -> 0xC1 -> '+'
+}
+
+TEST_F(Rewrite, KeepsLineEndsExactly) {
+    const auto f = file("a.txt", as_bytes("\x80\r\n\x81\r\x82\n\n\r\r\n\x83"));
+    expect_success(run_program({f}));
+    EXPECT_EQ(read_file(f), as_bytes("\xC1\r\n\xC2\r\xC3\n\n\r\r\n\xC4"));
+}
+
+TEST_F(Rewrite, KeepsNulBytes) {
+    const bytes text{0x80, 0x00, 0x81, 0x00, 0x00, '\n', 0x00, 0xC9};
+    const auto f = file("a.txt", text);
+    expect_success(run_program({f}));
+    EXPECT_EQ(read_file(f), (bytes{0xC1, 0x00, 0xC2, 0x00, 0x00, '\n', 0x00, '+'}));
+}
+
+TEST_F(Rewrite, TranslatesLongLinesWhole) {
+    for (std::size_t length : {1023u, 1024u, 3000u, 300'000u}) {
+        bytes text(length, 0x80);
+        text.back() = '\n';
+        const auto f = file("a.txt", text);
+        expect_success(run_program({f}));
+        bytes expected(length, 0xC1);
+        expected.back() = '\n';
+        EXPECT_EQ(read_file(f), expected) << "line of " << length;
+    }
+}
+
+TEST_F(Rewrite, LeavesAsciiAsItIs) {
+    const bytes text = as_bytes("plain text, no Greek\r\n");
+    const auto f = file("a.txt", text);
+    expect_success(run_program({f}));
+    EXPECT_EQ(read_file(f), text);
+}
+
+TEST_F(Rewrite, KeepsTheSameFile) {
+    const auto f = file("a.txt", dos_text);
+    const auto before = fs::status(f);
+    struct stat was {};
+    ASSERT_EQ(stat(f.c_str(), &was), 0);
+    expect_success(run_program({f}));
+    struct stat is {};
+    ASSERT_EQ(stat(f.c_str(), &is), 0);
+    EXPECT_EQ(is.st_ino, was.st_ino);
+    EXPECT_EQ(fs::status(f).permissions(), before.permissions());
+}
+
+TEST_F(Rewrite, FollowsASymbolicLink) {
+    const auto target = file("target.txt", dos_text);
+    fs::create_symlink(target, path("link.txt"));
+    expect_success(run_program({path("link.txt")}));
+    EXPECT_TRUE(fs::is_symlink(path("link.txt")));
+    EXPECT_EQ(read_file(target), windows_text);
+}
+
+TEST_F(Rewrite, NeverOpensAnEmptyFileForWriting) {
+    // Read-only and unwritable by the program's user: success shows it was not reopened.
+    const auto f = file("empty.txt", {});
+    fs::permissions(f, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const auto written = fs::last_write_time(f);
+    const auto after = file("after.txt", dos_text);
+    fs::permissions(after, fs::perms::all);
+    expect_success(run_program({f, after}, as_nobody()));
+    EXPECT_EQ(fs::file_size(f), 0u);
+    EXPECT_EQ(fs::last_write_time(f), written);
+    EXPECT_EQ(read_file(after), windows_text);
+}
+
+TEST_F(Refuse, ReadOnlyFileIsLeftAsItWas) {
+    const auto f = file("ro.txt", dos_text);
+    fs::permissions(f, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    expect_failure(run_program({f}, as_nobody()), cant_write(f));
+    EXPECT_EQ(read_file(f), dos_text);
+}
+
+TEST_F(Refuse, DirectoryIsNotAFile) {
+    fs::create_directory(path("dir"));
+    const auto after = file("after.txt", dos_text);
+    expect_failure(run_program({path("dir"), after}), cant_open(path("dir")));
+    EXPECT_EQ(read_file(after), dos_text);
+}
+
+TEST_F(Refuse, FifoWithoutWriterDoesNotHang) {
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0666), 0);
+    expect_failure(run_program({path("fifo")}, within(std::chrono::seconds(5))),
+                   cant_open(path("fifo")));
+}
+
+TEST_F(Refuse, DevicesAreNotReadForever) {
+    for (const std::string device : {"/dev/zero", "/dev/null"})
+        expect_failure(run_program({device}, within(std::chrono::seconds(5))),
+                       cant_open(device));
+}
+
+TEST_F(Refuse, MessageNamesAnyPathVerbatim) {
+    const std::string odd = path("100%s%n%%.txt");
+    expect_failure(run_program({odd}), cant_open(odd));
+    const std::string longest = path(std::string(5000, 'x'));
+    expect_failure(run_program({longest}), cant_open(longest));
+}
+
+} // namespace

@@ -1,0 +1,184 @@
+// The translators against the C library's own idea of both code pages.
+#include "codepage/codepage.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iconv.h>
+#include <optional>
+#include <random>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+// The Unicode character of one byte of `charset`, if the charset defines it.
+std::optional<char32_t> decode(const char *charset, std::uint8_t byte) {
+    iconv_t cd = iconv_open("UTF-32LE", charset);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        throw std::runtime_error(std::string("iconv lacks ") + charset);
+    char in[1] = {static_cast<char>(byte)};
+    unsigned char out[4] = {};
+    char *inp = in, *outp = reinterpret_cast<char *>(out);
+    std::size_t inleft = 1, outleft = 4;
+    const bool ok = iconv(cd, &inp, &inleft, &outp, &outleft) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    if (!ok || outleft != 0)
+        return std::nullopt;
+    return static_cast<char32_t>(out[0] | out[1] << 8 | out[2] << 16 | out[3] << 24);
+}
+
+// The byte of `charset` for a Unicode character, if the charset has it.
+std::optional<std::uint8_t> encode(const char *charset, char32_t c) {
+    iconv_t cd = iconv_open(charset, "UTF-32LE");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        throw std::runtime_error(std::string("iconv lacks ") + charset);
+    char in[4] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8 & 0xFF),
+                  static_cast<char>(c >> 16 & 0xFF), static_cast<char>(c >> 24)};
+    char out[4] = {};
+    char *inp = in, *outp = out;
+    std::size_t inleft = 4, outleft = 4;
+    const bool ok = iconv(cd, &inp, &inleft, &outp, &outleft) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    if (!ok || outleft != 3)
+        return std::nullopt;
+    return static_cast<std::uint8_t>(out[0]);
+}
+
+bool is_greek(char32_t c) { return c >= 0x370 && c <= 0x3FF; }
+
+std::uint8_t to_windows(std::uint8_t b) {
+    bytes one{b};
+    dos_to_windows(one);
+    return one[0];
+}
+
+std::uint8_t to_dos(std::uint8_t b) {
+    bytes one{b};
+    windows_to_dos(one);
+    return one[0];
+}
+
+// What a DOS byte should become, worked out from what the character is.
+std::uint8_t expected_in_windows(std::uint8_t b) {
+    const char32_t c = decode("CP737", b).value();
+    if (is_greek(c))
+        if (auto w = encode("CP1253", c))
+            return *w;
+    if (c == U'│' || c == U'║')
+        return '|';
+    if (c == U'─' || c == U'═')
+        return '-';
+    if (c >= 0x2500 && c <= 0x257F) // the rest of the box-drawing block
+        return '+';
+    if (c == U'≈')
+        return '~';
+    return ' ';
+}
+
+// What a Windows byte should become, worked out from what the character is.
+std::uint8_t expected_in_dos(std::uint8_t b) {
+    const auto c = decode("CP1253", b);
+    if (c && is_greek(*c))
+        if (auto d = encode("CP737", *c))
+            return *d;
+    if (c == U'€')
+        return 'E';
+    if (c == U'±')
+        return *encode("CP737", U'≈');
+    return ' ';
+}
+
+TEST(DosToWindows, UpperHalfMatchesWhatEachCharacterIs) {
+    for (int b = 0x80; b <= 0xFF; ++b)
+        EXPECT_EQ(to_windows(b), expected_in_windows(b)) << "DOS byte 0x" << std::hex << b;
+}
+
+TEST(WindowsToDos, UpperHalfMatchesWhatEachCharacterIs) {
+    for (int b = 0x80; b <= 0xFF; ++b)
+        EXPECT_EQ(to_dos(b), expected_in_dos(b)) << "Windows byte 0x" << std::hex << b;
+}
+
+TEST(DosToWindows, LowerHalfIsUnchanged) {
+    for (int b = 0; b < 0x80; ++b)
+        EXPECT_EQ(to_windows(b), b) << "byte 0x" << std::hex << b;
+}
+
+TEST(WindowsToDos, LowerHalfIsUnchangedButTilde) {
+    for (int b = 0; b < 0x80; ++b)
+        EXPECT_EQ(to_dos(b), b == '~' ? 0xF7 : b) << "byte 0x" << std::hex << b;
+}
+
+TEST(RoundTrip, EveryGreekLetterOfBothPagesSurvivesBothWays) {
+    int letters = 0;
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const char32_t c = decode("CP737", b).value();
+        if (!is_greek(c) || !encode("CP1253", c))
+            continue;
+        ++letters;
+        EXPECT_EQ(to_dos(to_windows(b)), b) << "DOS byte 0x" << std::hex << b;
+        const std::uint8_t w = *encode("CP1253", c);
+        EXPECT_EQ(to_windows(to_dos(w)), w) << "Windows byte 0x" << std::hex << int(w);
+    }
+    EXPECT_EQ(letters, 67);
+    EXPECT_EQ(to_windows(to_dos('~')), '~');
+    EXPECT_EQ(to_dos(to_windows(0xF7)), 0xF7);
+}
+
+TEST(Translate, LooksAtEachByteOnce) {
+    bytes text{0x80, '~', 0xB1, 0xC1};
+    windows_to_dos(text);
+    EXPECT_EQ(text, (bytes{'E', 0xF7, 0xF7, 0x80}));
+    bytes alpha{0x80};
+    dos_to_windows(alpha);
+    EXPECT_EQ(alpha, bytes{0xC1});
+    dos_to_windows(alpha); // a second pass is a new translation, not a no-op
+    EXPECT_EQ(alpha, bytes{'+'});
+}
+
+TEST(Translate, BoxFrameBecomesAsciiFrame) {
+    bytes frame{0xC9, 0xCD, 0xBB, '\r', '\n', 0xBA, ' ', 0xBA, '\n', 0xC8, 0xCD, 0xBC};
+    dos_to_windows(frame);
+    const std::string ascii = "+-+\r\n| |\n+-+";
+    EXPECT_EQ(frame, bytes(ascii.begin(), ascii.end()));
+}
+
+TEST(Translate, EmptyInputIsFine) {
+    bytes none;
+    dos_to_windows(none);
+    windows_to_dos(none);
+    EXPECT_TRUE(none.empty());
+}
+
+// A file is translated a block at a time; the cut must never matter.
+TEST(Translate, PiecesGiveTheSameBytesAsTheWhole) {
+    std::mt19937 random(737);
+    bytes text(1000);
+    for (auto &b : text)
+        b = static_cast<std::uint8_t>(random());
+    for (auto convert : {+[](std::span<std::uint8_t> s) { dos_to_windows(s); },
+                         +[](std::span<std::uint8_t> s) { windows_to_dos(s); }}) {
+        bytes whole = text;
+        convert(whole);
+        for (std::size_t cut : {0, 1, 15, 16, 17, 500, 999, 1000}) {
+            bytes pieces = text;
+            convert(std::span(pieces).first(cut));
+            convert(std::span(pieces).subspan(cut));
+            EXPECT_EQ(pieces, whole) << "cut at " << cut;
+        }
+    }
+}
+
+TEST(Translate, CopyingFormLeavesItsSourceAsItWas) {
+    const bytes source{0x80, 0xC9, '~', 0x00, 0xFF};
+    bytes out(source.size() + 1, 0x55);
+    dos_to_windows(source, out);
+    EXPECT_EQ(out, (bytes{0xC1, '+', '~', 0x00, ' ', 0x55}));
+    windows_to_dos(source, out);
+    EXPECT_EQ(out, (bytes{'E', 0x88, 0xF7, 0x00, ' ', 0x55}));
+    EXPECT_EQ(source, (bytes{0x80, 0xC9, '~', 0x00, 0xFF}));
+}
+
+} // namespace

@@ -1,0 +1,101 @@
+#include "run_program.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+std::string program_path() {
+    const char *override = std::getenv("GRKPAGE_PROGRAM");
+    return override && *override ? override : GRKPAGE_PROGRAM;
+}
+
+namespace {
+
+[[noreturn]] void child(const std::vector<std::string> &args, const run_options &options,
+                        int out, int err) {
+    const int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+        _exit(126);
+    if (options.file_size) {
+        std::signal(SIGXFSZ, SIG_IGN); // stays ignored across exec
+        const rlimit limit{*options.file_size, *options.file_size};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(126);
+    }
+    if (options.address_space) {
+        const rlimit limit{*options.address_space, *options.address_space};
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(126);
+    }
+    if (options.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        _exit(126);
+    const std::string program = program_path();
+    std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    for (const auto &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    const std::string why = "cannot run " + program + ": " + std::strerror(errno) + "\n";
+    static_cast<void>(!write(2, why.data(), why.size()));
+    _exit(127);
+}
+
+} // namespace
+
+run_result run_program(const std::vector<std::string> &args, const run_options &options) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0)
+        child(args, options, out[1], err[1]);
+    close(out[1]);
+    close(err[1]);
+
+    run_result result;
+    const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string *sinks[2] = {&result.out, &result.err};
+    int open_pipes = 2;
+    while (open_pipes > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timed_out = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_pipes;
+            }
+        }
+    }
+    for (auto &fd : fds)
+        if (fd.fd >= 0)
+            close(fd.fd);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    if (WIFEXITED(wstatus))
+        result.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus))
+        result.signal = WTERMSIG(wstatus);
+    return result;
+}

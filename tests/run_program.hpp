@@ -1,0 +1,29 @@
+// Runs the built program as a separate process and captures what it did.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+struct run_result {
+    int status = -1;     // exit status, or -1 if it did not exit normally
+    int signal = 0;      // the signal that ended it, if any
+    bool timed_out = false;
+    std::string out, err;
+};
+
+struct run_options {
+    std::chrono::milliseconds timeout{10'000};
+    bool unprivileged = false;          // run as nobody when the tests run as root
+    std::optional<rlim_t> file_size;     // RLIMIT_FSIZE, with SIGXFSZ ignored
+    std::optional<rlim_t> address_space; // RLIMIT_AS
+};
+
+// The program under test: build/grkpage, or $GRKPAGE_PROGRAM when set.
+std::string program_path();
+
+// Runs the program with `args` (after its own name), standard input from
+// /dev/null, killing it when the timeout passes.
+run_result run_program(const std::vector<std::string> &args, const run_options &options = {});

@@ -1,0 +1,44 @@
+#include "temp_dir.hpp"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+bytes as_bytes(std::string_view text) { return bytes(text.begin(), text.end()); }
+
+bytes read_file(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    return bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const std::filesystem::path &path, const bytes &content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(content.data()),
+              static_cast<std::streamsize>(content.size()));
+    if (!out.flush())
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+void TempDir::SetUp() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "grkpage-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    dir = pattern;
+    // Open to all, so that a test may run the program as an unprivileged user.
+    std::filesystem::permissions(dir, std::filesystem::perms::all);
+}
+
+void TempDir::TearDown() {
+    std::error_code ignored;
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(dir, ignored);
+}
+
+std::string TempDir::file(const std::string &name, const bytes &content) {
+    write_file(dir / name, content);
+    return path(name);
+}

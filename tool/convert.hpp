@@ -1,0 +1,15 @@
+// Converting one named file in place.
+#pragma once
+
+#include <string>
+
+// Direction of every conversion in this run: 1 converts DOS to Windows,
+// 0 Windows to DOS. Set once by the command line, before the first file.
+extern int to_windows;
+
+// Writes `message` to standard error as it stands and ends the run with status 1.
+[[noreturn]] void fatal(const std::string &message);
+
+// Converts the file at `path` in place, or ends the run through fatal(). The
+// file keeps its length; an empty file is left alone.
+void convert_file(const char *path);

@@ -1,0 +1,22 @@
+// grkpage: converts Greek text files in place between code page 737 and
+// Windows-1253.
+#include "convert.hpp"
+
+namespace {
+
+[[noreturn]] void usage() { fatal("Usage: grkpage {-} filename(s)\n"); }
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2)
+        usage();
+    int first_file = 1;
+    if (argv[1][0] == '-') {
+        to_windows = 0;
+        first_file = 2;
+    }
+    for (int i = first_file; i < argc; ++i)
+        convert_file(argv[i]);
+    return 0;
+}
