@@ -2,16 +2,17 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 bytes as_bytes(std::string_view text) { return bytes(text.begin(), text.end()); }
 
 bytes read_file(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    bytes content(std::filesystem::file_size(path));
+    if (!in.read(reinterpret_cast<char *>(content.data()),
+                 static_cast<std::streamsize>(content.size())))
         throw std::runtime_error("cannot read " + path.string());
-    return bytes(std::istreambuf_iterator<char>(in), {});
+    return content;
 }
 
 void write_file(const std::filesystem::path &path, const bytes &content) {
