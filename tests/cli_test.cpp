@@ -1,6 +1,5 @@
 // The program as a user runs it: files on disk, messages, exit status.
-#include "run_program.hpp"
-#include "temp_dir.hpp"
+#include "harness.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,20 +31,6 @@ run_options within(std::chrono::milliseconds timeout) {
 using CommandLine = TempDir;
 using Rewrite = TempDir;
 using Refuse = TempDir;
-
-void expect_success(const run_result &r) {
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, "");
-}
-
-void expect_failure(const run_result &r, const std::string &message) {
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.signal, 0);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, message);
-    EXPECT_EQ(r.out, "");
-}
 
 TEST_F(CommandLine, NoArgumentsPrintsUsage) { expect_failure(run_program({}), usage); }
 

@@ -1,6 +1,5 @@
 // Failures the system really produces: a file left as it was, and one line saying which.
-#include "run_program.hpp"
-#include "temp_dir.hpp"
+#include "harness.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,14 +16,6 @@ bytes greek(std::size_t size) {
     for (std::size_t i = 0; i < size; ++i)
         text[i] = static_cast<std::uint8_t>(0x80 + i % 0x30);
     return text;
-}
-
-void expect_failure(const run_result &r, const std::string &message) {
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.signal, 0);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, message);
-    EXPECT_EQ(r.out, "");
 }
 
 TEST_F(Fault, FailedWriteLeavesTheFileAsItWas) {

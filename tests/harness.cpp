@@ -1,4 +1,4 @@
-#include "temp_dir.hpp"
+#include "harness.hpp"
 
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +21,21 @@ void write_file(const std::filesystem::path &path, const bytes &content) {
               static_cast<std::streamsize>(content.size()));
     if (!out.flush())
         throw std::runtime_error("cannot write " + path.string());
+}
+
+void expect_success(const run_result &r) {
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "");
+}
+
+void expect_failure(const run_result &r, const std::string &message) {
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, message);
+    EXPECT_EQ(r.out, "");
 }
 
 void TempDir::SetUp() {

@@ -1,5 +1,7 @@
-// A fixture that gives each test a fresh directory, removed afterwards.
+// What the end-to-end tests share: files in a scratch directory and checks of a run.
 #pragma once
+
+#include "run_program.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,12 @@ bytes as_bytes(std::string_view text);
 bytes read_file(const std::filesystem::path &path);
 void write_file(const std::filesystem::path &path, const bytes &content);
 
+// A run that succeeded silently.
+void expect_success(const run_result &r);
+// A run that ended, without a signal or a timeout, with status 1 and exactly `message`.
+void expect_failure(const run_result &r, const std::string &message);
+
+// Gives each test a fresh directory, removed afterwards.
 class TempDir : public ::testing::Test {
   protected:
     void SetUp() override;
