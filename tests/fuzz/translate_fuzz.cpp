@@ -1,0 +1,70 @@
+// Properties of the translators on arbitrary bytes. The first byte of the
+// input picks where the text is cut in two; the rest is the text.
+#include "codepage/codepage.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+using in_place = void (*)(std::span<std::uint8_t>);
+using copying = void (*)(std::span<const std::uint8_t>, std::span<std::uint8_t>);
+
+void require(bool holds) {
+    if (!holds)
+        std::abort();
+}
+
+// Translated whole, in place, and in two pieces by the copying form: all the
+// same, and the same length, with nothing written past the end.
+bytes translate_every_way(const bytes &text, std::size_t cut, in_place whole, copying piecewise) {
+    bytes once = text;
+    whole(once);
+    require(once.size() == text.size());
+
+    const std::uint8_t guard = 0xA5;
+    bytes pieces(text.size() + 1, guard);
+    const std::span<const std::uint8_t> in(text);
+    piecewise(in.first(cut), pieces);
+    piecewise(in.subspan(cut), std::span(pieces).subspan(cut));
+    require(pieces.back() == guard);
+    pieces.pop_back();
+    require(pieces == once);
+    return once;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    if (size == 0)
+        return 0;
+    const bytes text(data + 1, data + size);
+    const std::size_t cut = text.empty() ? 0 : data[0] % (text.size() + 1);
+
+    const bytes windows = translate_every_way(text, cut, dos_to_windows, dos_to_windows);
+    const bytes dos = translate_every_way(text, cut, windows_to_dos, windows_to_dos);
+    bytes back_to_dos = windows, back_to_windows = dos;
+    windows_to_dos(back_to_dos);
+    dos_to_windows(back_to_windows);
+
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint8_t b = text[i];
+        if (b < 0x80) {
+            // Below 0x80 only the tilde changes, and only on the way to DOS.
+            require(windows[i] == b);
+            require(dos[i] == (b == '~' ? 0xF7 : b));
+            continue;
+        }
+        // A byte that lands in the other page's upper half is a Greek letter
+        // and comes back as itself; the plus-minus sign is the one substitute
+        // that lands there.
+        if (windows[i] >= 0x80)
+            require(back_to_dos[i] == b);
+        if (dos[i] >= 0x80 && b != 0xB1)
+            require(back_to_windows[i] == b);
+    }
+    return 0;
+}
