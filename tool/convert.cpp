@@ -11,6 +11,10 @@
 #include <span>
 #include <system_error>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 int to_windows = 1;
 
 void fatal(const std::string &message) {
@@ -33,6 +37,19 @@ struct contents {
     std::size_t size = 0;
     std::span<const std::uint8_t> view() const { return {bytes.get(), size}; }
 };
+
+// Reading a large file into fresh memory costs a page fault per page, and with
+// 4 KiB pages the faults take longer than the copy itself; 2 MiB pages make
+// them vanish. Only a hint: where the system has no such pages, nothing changes.
+void prefer_huge_pages([[maybe_unused]] void *start, [[maybe_unused]] std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t huge_page = 2 * 1024 * 1024;
+    const auto first = reinterpret_cast<std::uintptr_t>(start);
+    const auto aligned = (first + huge_page - 1) & ~(huge_page - 1);
+    if (size >= huge_page && aligned - first < size)
+        madvise(reinterpret_cast<void *>(aligned), size - (aligned - first), MADV_HUGEPAGE);
+#endif
+}
 
 [[noreturn]] void fail(const char *what, const char *path) {
     fatal(std::string(what) + path + "\n");
@@ -69,6 +86,7 @@ contents read_whole(const char *path) {
             fail("Can't read file: ", path);
         static_cast<void>(in.bytes.release());
         in.bytes.reset(grown);
+        prefer_huge_pages(grown, room);
         in.size += std::fread(in.bytes.get() + in.size, 1, room - in.size, file);
         if (in.size < room)
             break;
