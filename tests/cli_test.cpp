@@ -73,6 +73,19 @@ TEST_F(CommandLine, SameFileTwiceIsConvertedTwice) {
     EXPECT_EQ(read_file(f), (bytes{'+', '+'})); // 0x80 -> 0xC1 -> '+'
 }
 
+// On Windows a name outside the ANSI code page must still open, and the message
+// shows it as typed (UTF-8 when standard error is not a console).
+TEST_F(CommandLine, OpensNamesInAnyScript) {
+    for (const std::string name : {"αρχείο.txt", "файл-文字-😀.txt"}) {
+        const auto f = file(name, dos_text);
+        expect_success(run_program({f}));
+        EXPECT_EQ(read_file(f), windows_text) << name;
+        const auto missing = path("λείπει-" + name);
+        expect_failure(run_program({f, missing}), cant_open(missing));
+        EXPECT_EQ(read_file(f), as_bytes("+++ +-+    ~~")) << name; // converted twice
+    }
+}
+
 TEST_F(Rewrite, KeepsLineEndsExactly) {
     const auto f = file("a.txt", as_bytes("\x80\r\n\x81\r\x82\n\n\r\r\n\x83"));
     expect_success(run_program({f}));

@@ -33,6 +33,8 @@ TEST_F(Fault, TooLittleMemoryIsAReadFailure) {
 #ifdef GRKPAGE_SANITIZED
     GTEST_SKIP() << "the sanitizer reserves more address space than the limit allows";
 #else
+    if (runs_windows_program())
+        GTEST_SKIP() << "wine reserves more address space than the limit allows";
     // A sparse file, so that it is large without filling the disk.
     const bytes head = greek(4096);
     const auto f = file("huge.txt", head);

@@ -34,7 +34,11 @@ void expect_failure(const run_result &r, const std::string &message) {
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, message);
+    // A Windows console program's line feed reaches a pipe as CR LF.
+    if (runs_windows_program() && message.ends_with('\n'))
+        EXPECT_EQ(r.err, message.substr(0, message.size() - 1) + "\r\n");
+    else
+        EXPECT_EQ(r.err, message);
     EXPECT_EQ(r.out, "");
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,8 @@ std::string program_path() {
     const char *override = std::getenv("GRKPAGE_PROGRAM");
     return override && *override ? override : GRKPAGE_PROGRAM;
 }
+
+bool runs_windows_program() { return program_path().ends_with(".exe"); }
 
 namespace {
 
@@ -32,10 +35,23 @@ namespace {
         if (setrlimit(RLIMIT_AS, &limit) != 0)
             _exit(126);
     }
-    if (options.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-        _exit(126);
-    const std::string program = program_path();
+    const bool windows = runs_windows_program();
+    if (windows) {
+        setenv("WINEPREFIX", GRKPAGE_WINEPREFIX, 1);
+        setenv("WINEDEBUG", "-all", 1);
+        setenv("LANG", "C.UTF-8", 1); // names reach the program as UTF-16 from UTF-8
+    }
+    if (options.unprivileged && geteuid() == 0) {
+        if (windows) // wine insists on a prefix of the user's own
+            setenv("WINEPREFIX", GRKPAGE_NOBODY_WINEPREFIX, 1);
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(126);
+    }
+    const std::string tested = program_path();
+    const std::string program = windows ? GRKPAGE_WINE64 : tested;
     std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    if (program != tested)
+        argv.push_back(const_cast<char *>(tested.c_str()));
     for (const auto &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);

@@ -24,6 +24,10 @@ struct run_options {
 // The program under test: build/grkpage, or $GRKPAGE_PROGRAM when set.
 std::string program_path();
 
+// True when the program under test is a Windows program (a .exe), which runs
+// under wine64 with the prefixes that tests/wine-fixture prepares.
+bool runs_windows_program();
+
 // Runs the program with `args` (after its own name), standard input from
 // /dev/null, killing it when the timeout passes.
 run_result run_program(const std::vector<std::string> &args, const run_options &options = {});

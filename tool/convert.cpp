@@ -1,6 +1,7 @@
 #include "convert.hpp"
 
 #include "codepage/codepage.hpp"
+#include "platform.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,14 +12,10 @@
 #include <span>
 #include <system_error>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 int to_windows = 1;
 
 void fatal(const std::string &message) {
-    std::fwrite(message.data(), 1, message.size(), stderr);
+    write_error(message);
     std::exit(1);
 }
 
@@ -38,35 +35,22 @@ struct contents {
     std::span<const std::uint8_t> view() const { return {bytes.get(), size}; }
 };
 
-// Reading a large file into fresh memory costs a page fault per page, and with
-// 4 KiB pages the faults take longer than the copy itself; 2 MiB pages make
-// them vanish. Only a hint: where the system has no such pages, nothing changes.
-void prefer_huge_pages([[maybe_unused]] void *start, [[maybe_unused]] std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t huge_page = 2 * 1024 * 1024;
-    const auto first = reinterpret_cast<std::uintptr_t>(start);
-    const auto aligned = (first + huge_page - 1) & ~(huge_page - 1);
-    if (size >= huge_page && aligned - first < size)
-        madvise(reinterpret_cast<void *>(aligned), size - (aligned - first), MADV_HUGEPAGE);
-#endif
-}
-
-[[noreturn]] void fail(const char *what, const char *path) {
-    fatal(std::string(what) + path + "\n");
+[[noreturn]] void fail(const char *what, const native_char *path) {
+    fatal(what + shown_name(path) + "\n");
 }
 
 // Only a regular file (or a link to one) can be rewritten in place. Anything else
 // is refused before it is opened: a FIFO would wait for a writer, a device could
 // be read forever, a directory cannot be read at all.
-void check_regular_file(const char *path) {
+void check_regular_file(const native_char *path) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
         fail("Can't open file: ", path);
 }
 
 // Reads the whole file into one buffer of its size.
-contents read_whole(const char *path) {
-    std::FILE *file = std::fopen(path, "rb");
+contents read_whole(const native_char *path) {
+    std::FILE *file = open_file(path, "rb");
     if (!file)
         fail("Can't open file: ", path);
     std::setvbuf(file, nullptr, _IONBF, 0);
@@ -112,10 +96,10 @@ void restore(std::FILE *file, const contents &original) {
 
 // Writes the translation of `original` over the file, block by block, so that
 // `original` stays intact for restore().
-void write_back(const char *path, const contents &original) {
+void write_back(const native_char *path, const contents &original) {
     // "r+b" rather than "w+b": the translation has exactly the original length,
     // so the file is never emptied or shortened, even for a moment.
-    std::FILE *file = std::fopen(path, "r+b");
+    std::FILE *file = open_file(path, "r+b");
     if (!file)
         fail("Can't write file: ", path);
     std::setvbuf(file, nullptr, _IONBF, 0);
@@ -141,7 +125,7 @@ void write_back(const char *path, const contents &original) {
     }
     if (std::fclose(file) != 0) {
         // The stream is gone; open the file again to put the original back.
-        if (std::FILE *again = std::fopen(path, "r+b"))
+        if (std::FILE *again = open_file(path, "r+b"))
             restore(again, original);
         fail("Can't write file: ", path);
     }
@@ -149,7 +133,7 @@ void write_back(const char *path, const contents &original) {
 
 } // namespace
 
-void convert_file(const char *path) {
+void convert_file(const native_char *path) {
     check_regular_file(path);
     const contents original = read_whole(path);
     if (original.size == 0)

@@ -1,6 +1,8 @@
 // Converting one named file in place.
 #pragma once
 
+#include "platform.hpp"
+
 #include <string>
 
 // Direction of every conversion in this run: 1 converts DOS to Windows,
@@ -12,4 +14,4 @@ extern int to_windows;
 
 // Converts the file at `path` in place, or ends the run through fatal(). The
 // file keeps its length; an empty file is left alone.
-void convert_file(const char *path);
+void convert_file(const native_char *path);

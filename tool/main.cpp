@@ -8,7 +8,12 @@ namespace {
 
 } // namespace
 
+#ifdef _WIN32
+// Wide arguments: a name in a script the ANSI code page lacks still arrives whole.
+int wmain(int argc, wchar_t **argv) {
+#else
 int main(int argc, char **argv) {
+#endif
     if (argc < 2)
         usage();
     int first_file = 1;
