@@ -1,11 +1,5 @@
-# Cross-builds the 32-bit Windows console program with Debian's mingw-w64
-# (package g++-mingw-w64-i686-win32): cmake -B build-win32 --toolchain cmake/mingw-w64-i686.cmake
-set(CMAKE_SYSTEM_NAME Windows)
+# The 32-bit Windows console program, from Debian's g++-mingw-w64-i686-win32:
+#   cmake -B build-win32 --toolchain cmake/mingw-w64-i686.cmake
+set(MINGW_TRIPLE i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

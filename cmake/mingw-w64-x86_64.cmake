@@ -1,12 +1,6 @@
-# Cross-builds a 64-bit Windows console program with Debian's mingw-w64
-# (package g++-mingw-w64-x86-64-win32). The tests run it under wine64 where a
-# 32-bit program cannot run.
-set(CMAKE_SYSTEM_NAME Windows)
+# A 64-bit Windows build of the same program, from Debian's
+# g++-mingw-w64-x86-64-win32. The tests run it under wine64 on machines that
+# cannot run 32-bit code.
+set(MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
