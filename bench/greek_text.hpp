@@ -1,4 +1,4 @@
-// Deterministic DOS Greek text for the benchmarks.
+// Deterministic DOS Greek text for the benchmarks: prose, and forms.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +16,9 @@ inline std::vector<std::uint8_t> greek_text(std::size_t size) {
         const bool greek = random() % 4 != 0;
         for (int i = 0; i < letters; ++i) {
             const unsigned pick = random() % 64;
-            text.push_back(greek ? static_cast<std::uint8_t>(pick < 48 ? 0x80 + pick : 0xE0 + pick - 48)
-                                 : static_cast<std::uint8_t>('a' + pick % 26));
+            text.push_back(
+                greek ? static_cast<std::uint8_t>(pick < 48 ? 0x80 + pick : 0xE0 + pick - 48)
+                      : static_cast<std::uint8_t>('a' + pick % 26));
         }
         if (random() % 12 == 0) {
             text.push_back('\r');
@@ -25,6 +26,41 @@ inline std::vector<std::uint8_t> greek_text(std::size_t size) {
         } else {
             text.push_back(' ');
         }
+    }
+    text.resize(size);
+    return text;
+}
+
+// Box-drawn DOS forms: rows of fields in a double frame with single rules, a
+// third or so of the bytes frames, the rest Greek prose and padding.
+inline std::vector<std::uint8_t> forms_text(std::size_t size) {
+    const auto words = greek_text(size / 2 + 64);
+    std::vector<std::uint8_t> text;
+    text.reserve(size + 128);
+    std::size_t next_word = 0;
+    const auto rule = [&](std::uint8_t left, std::uint8_t line, std::uint8_t cross,
+                          std::uint8_t right) {
+        text.push_back(left);
+        for (int column = 1; column < 78; ++column)
+            text.push_back(column % 20 == 0 ? cross : line);
+        text.push_back(right);
+        text.push_back('\r');
+        text.push_back('\n');
+    };
+    while (text.size() < size) {
+        rule(0xC9, 0xCD, 0xD1, 0xBB); // double top with single tees
+        for (int row = 0; row < 4; ++row) {
+            text.push_back(0xBA);
+            for (int column = 1; column < 78; ++column) {
+                const std::uint8_t b = words[next_word++ % words.size()];
+                text.push_back(column % 20 == 0 ? 0xB3 : (b == '\r' || b == '\n' ? ' ' : b));
+            }
+            text.push_back(0xBA);
+            text.push_back('\r');
+            text.push_back('\n');
+            rule(0xC7, 0xC4, 0xC5, 0xB6); // single rule between rows
+        }
+        rule(0xC8, 0xCD, 0xCF, 0xBC); // double bottom
     }
     text.resize(size);
     return text;

@@ -39,27 +39,39 @@ void BM_translate(benchmark::State &state) {
     finish(state);
 }
 
-void BM_kernel(benchmark::State &state, codepage::kernel kernel) {
-    const auto text = greek_text(static_cast<std::size_t>(state.range(0)));
-    std::vector<std::uint8_t> out(text.size());
+// A kernel as the rewrite runs it: copying into a block and journaling what it
+// destroys, on prose or on box-drawn forms.
+void BM_kernel(benchmark::State &state, codepage::kernel kernel,
+               std::vector<std::uint8_t> (*make)(std::size_t)) {
+    const auto text = make(static_cast<std::size_t>(state.range(0)));
+    std::vector<std::uint8_t> out(text.size()), lost(text.size());
+    std::vector<std::uint64_t> lost_at((text.size() + 63) / 64);
     for (auto _ : state) {
-        kernel.run(text.data(), out.data(), text.size(), codepage::direction::to_windows);
+        kernel.run(text.data(), out.data(), text.size(), codepage::direction::to_windows,
+                   lost_at.data(), lost.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     finish(state);
 }
 
-void sizes(benchmark::internal::Benchmark *b) { b->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20); }
+void sizes(benchmark::internal::Benchmark *b) {
+    b->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
+}
 
 BENCHMARK(BM_memcpy)->Apply(sizes);
 BENCHMARK(BM_translate<dos_to_windows>)->Name("BM_dos_to_windows")->Apply(sizes);
 BENCHMARK(BM_translate<windows_to_dos>)->Name("BM_windows_to_dos")->Apply(sizes);
 
 const bool kernels_registered = [] {
-    for (const auto &k : codepage::supported_kernels())
-        benchmark::RegisterBenchmark((std::string("BM_kernel/") + k.name).c_str(), BM_kernel, k)
+    for (const auto &k : codepage::supported_kernels()) {
+        benchmark::RegisterBenchmark((std::string("BM_journaled/prose/") + k.name).c_str(),
+                                     BM_kernel, k, greek_text)
             ->Apply(sizes);
+        benchmark::RegisterBenchmark((std::string("BM_journaled/forms/") + k.name).c_str(),
+                                     BM_kernel, k, forms_text)
+            ->Apply(sizes);
+    }
     return true;
 }();
 

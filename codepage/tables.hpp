@@ -89,4 +89,52 @@ constexpr bool greek_letters_round_trip() {
 }
 static_assert(greek_letters_round_trip());
 
+// Undoing a translation. A byte whose translation no other byte shares comes
+// back from that translation. Where several bytes translate alike (frames to
+// + - |, symbols to a space), the one that translates to itself, or else the
+// lowest, comes back; every other one is destroyed, and only those need their
+// original kept.
+constexpr byte_map inverse_map(const byte_map &map) {
+    byte_map inverse{};
+    for (std::size_t v = 0; v < 256; ++v)
+        inverse[v] = static_cast<std::uint8_t>(v); // for values no byte translates to
+    for (std::size_t b = 256; b-- > 0;)
+        inverse[map[b]] = static_cast<std::uint8_t>(b);
+    for (std::size_t b = 0; b < 256; ++b)
+        if (map[b] == b)
+            inverse[b] = static_cast<std::uint8_t>(b);
+    return inverse;
+}
+
+inline constexpr byte_map from_windows_map = inverse_map(to_windows_map);
+inline constexpr byte_map from_dos_map = inverse_map(to_dos_map);
+
+constexpr bool destroyed(const byte_map &map, const byte_map &inverse, std::size_t b) {
+    return inverse[map[b]] != b;
+}
+
+// The kernels find destroyed bytes without a table: they are the upper-half
+// bytes that land in the lower half, plus at most one that lands in the upper
+// half on a value another byte also lands on. Going to DOS that is the
+// plus-minus sign, which shares the approximately-equal sign with the tilde.
+inline constexpr int to_windows_destroyed_upper = -1;
+inline constexpr int to_dos_destroyed_upper = 0xB1;
+
+constexpr bool destroyed_are_found_by_rule(const byte_map &map, const byte_map &inverse,
+                                           int destroyed_upper) {
+    for (std::size_t b = 0; b < 256; ++b) {
+        const bool rule = b >= 0x80 && (map[b] < 0x80 || static_cast<int>(b) == destroyed_upper);
+        if (destroyed(map, inverse, b) != rule)
+            return false;
+    }
+    return true;
+}
+static_assert(destroyed_are_found_by_rule(to_windows_map, from_windows_map,
+                                          to_windows_destroyed_upper));
+static_assert(destroyed_are_found_by_rule(to_dos_map, from_dos_map, to_dos_destroyed_upper));
+
+// The tilde is the one that comes back from the approximately-equal sign: a
+// Windows text holds far more tildes than plus-minus signs.
+static_assert(from_dos_map[0xF7] == '~' && from_windows_map['~'] == '~');
+
 } // namespace codepage

@@ -47,7 +47,9 @@ std::optional<std::uint8_t> encode(const char *charset, char32_t c) {
     return static_cast<std::uint8_t>(out[0]);
 }
 
-bool is_greek(char32_t c) { return c >= 0x370 && c <= 0x3FF; }
+bool is_greek(char32_t c) {
+    return c >= 0x370 && c <= 0x3FF;
+}
 
 std::uint8_t to_windows(std::uint8_t b) {
     bytes one{b};
@@ -152,20 +154,39 @@ TEST(Translate, EmptyInputIsFine) {
     EXPECT_TRUE(none.empty());
 }
 
-// A file is translated a block at a time; the cut must never matter.
-TEST(Translate, PiecesGiveTheSameBytesAsTheWhole) {
+// A file is translated a block at a time; the cut must never matter, and each
+// block's journal must give back exactly the original of that block.
+TEST(Translate, PiecesGiveTheWholesBytesAndUndoToTheOriginal) {
     std::mt19937 random(737);
     bytes text(1000);
     for (auto &b : text)
         b = static_cast<std::uint8_t>(random());
-    for (auto convert : {+[](std::span<std::uint8_t> s) { dos_to_windows(s); },
-                         +[](std::span<std::uint8_t> s) { windows_to_dos(s); }}) {
+    using journaled =
+        translated (*)(std::span<const std::uint8_t>, std::span<std::uint8_t>, journal);
+    using undoing = void (*)(std::span<std::uint8_t>, std::span<const std::uint64_t>,
+                             std::span<const std::uint8_t>);
+    const std::pair<journaled, undoing> directions[] = {{dos_to_windows, undo_dos_to_windows},
+                                                        {windows_to_dos, undo_windows_to_dos}};
+    for (const auto &[translate, undo] : directions) {
         bytes whole = text;
-        convert(whole);
-        for (std::size_t cut : {0, 1, 15, 16, 17, 500, 999, 1000}) {
-            bytes pieces = text;
-            convert(std::span(pieces).first(cut));
-            convert(std::span(pieces).subspan(cut));
+        std::vector<std::uint64_t> lost_at(16);
+        bytes lost(text.size());
+        translate(text, whole, {lost_at, lost});
+        for (std::size_t cut : {0, 1, 15, 16, 17, 63, 64, 65, 500, 999, 1000}) {
+            bytes pieces(text.size());
+            const std::span<const std::uint8_t> in(text);
+            const std::span<std::uint8_t> out(pieces);
+            for (auto [from, to] : {std::pair{std::size_t{0}, cut}, {cut, text.size()}}) {
+                const translated t = translate(in.subspan(from, to - from),
+                                               out.subspan(from, to - from), {lost_at, lost});
+                EXPECT_EQ(t.changed,
+                          !std::equal(in.begin() + from, in.begin() + to, out.begin() + from));
+                undo(out.subspan(from, to - from), std::span(lost_at).first((to - from + 63) / 64),
+                     std::span(lost).first(t.lost));
+            }
+            EXPECT_EQ(pieces, text) << "undone, cut at " << cut;
+            translate(in.first(cut), out.first(cut), {lost_at, lost});
+            translate(in.subspan(cut), out.subspan(cut), {lost_at, lost});
             EXPECT_EQ(pieces, whole) << "cut at " << cut;
         }
     }

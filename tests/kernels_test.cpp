@@ -1,4 +1,4 @@
-// Every fast kernel gives exactly the bytes of the portable one.
+// Every fast kernel gives exactly the bytes, and the journal, of the portable one.
 #include "codepage/kernels.hpp"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,9 @@
 #include <vector>
 
 namespace codepage {
-void PrintTo(const kernel &k, std::ostream *os) { *os << k.name; }
+void PrintTo(const kernel &k, std::ostream *os) {
+    *os << k.name;
+}
 } // namespace codepage
 
 namespace {
@@ -17,10 +19,27 @@ using bytes = std::vector<std::uint8_t>;
 
 constexpr direction both[] = {direction::to_windows, direction::to_dos};
 
-bytes portable(const bytes &in, direction d) {
-    bytes out(in.size());
-    codepage::translate_portable(in.data(), out.data(), in.size(), d);
-    return out;
+// What a kernel gives: the translation, and the journal it fills in.
+struct result {
+    bytes out;
+    std::vector<std::uint64_t> lost_at;
+    bytes lost;
+    bool changed;
+    bool operator==(const result &) const = default;
+};
+
+result run(codepage::kernel_fn kernel, const bytes &in, direction d) {
+    result r{bytes(in.size()), std::vector<std::uint64_t>((in.size() + 63) / 64, ~0ull),
+             bytes(in.size()), false};
+    const translated t =
+        kernel(in.data(), r.out.data(), in.size(), d, r.lost_at.data(), r.lost.data());
+    r.lost.resize(t.lost);
+    r.changed = t.changed;
+    return r;
+}
+
+void PrintTo(const result &r, std::ostream *os) {
+    *os << r.lost.size() << " lost, changed " << r.changed;
 }
 
 class Kernel : public ::testing::TestWithParam<codepage::kernel> {};
@@ -32,14 +51,13 @@ TEST_P(Kernel, EveryByteAtEveryLaneMatchesPortable) {
             bytes in(256 + 64);
             for (std::size_t i = 0; i < in.size(); ++i)
                 in[i] = static_cast<std::uint8_t>(i - shift);
-            bytes out(in.size());
-            GetParam().run(in.data(), out.data(), in.size(), d);
-            ASSERT_EQ(out, portable(in, d)) << "shift " << shift;
+            ASSERT_EQ(run(GetParam().run, in, d), run(codepage::translate_portable, in, d))
+                << "shift " << shift;
         }
 }
 
-// Odd lengths at every alignment, copying and in place, never touching a byte
-// outside the range.
+// Odd lengths at every alignment, copying and in place, with and without a
+// journal, never touching a byte outside the range.
 TEST_P(Kernel, AnyLengthAndAlignmentMatchesPortable) {
     std::mt19937 random(1253);
     constexpr std::uint8_t guard = 0x5A;
@@ -48,13 +66,14 @@ TEST_P(Kernel, AnyLengthAndAlignmentMatchesPortable) {
             for (std::size_t offset = 0; offset < 64; offset += 7) {
                 bytes in(length);
                 for (auto &b : in)
-                    b = static_cast<std::uint8_t>(random());
-                const bytes expected = portable(in, d);
+                    b = static_cast<std::uint8_t>(random() % 4 ? random() : '~');
+                const result expected = run(codepage::translate_portable, in, d);
+                ASSERT_EQ(run(GetParam().run, in, d), expected) << length << " bytes";
 
                 bytes buffer(offset + length + 64, guard);
-                GetParam().run(in.data(), buffer.data() + offset, length, d);
+                GetParam().run(in.data(), buffer.data() + offset, length, d, nullptr, nullptr);
                 const bytes out(buffer.begin() + offset, buffer.begin() + offset + length);
-                ASSERT_EQ(out, expected) << length << " bytes at offset " << offset;
+                ASSERT_EQ(out, expected.out) << length << " bytes at offset " << offset;
                 const auto untouched = [&](auto from, auto to) {
                     return std::all_of(from, to, [](std::uint8_t b) { return b == guard; });
                 };
@@ -62,15 +81,26 @@ TEST_P(Kernel, AnyLengthAndAlignmentMatchesPortable) {
                             untouched(buffer.begin() + offset + length, buffer.end()))
                     << "wrote outside " << length << " bytes at offset " << offset;
 
+                // In place, the journal must still hold the original bytes.
                 std::copy(in.begin(), in.end(), buffer.begin() + offset);
-                GetParam().run(buffer.data() + offset, buffer.data() + offset, length, d);
-                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin() + offset))
+                bytes lost(length + 64, guard);
+                std::vector<std::uint64_t> lost_at((length + 63) / 64);
+                const translated t = GetParam().run(buffer.data() + offset, buffer.data() + offset,
+                                                    length, d, lost_at.data(), lost.data());
+                ASSERT_TRUE(
+                    std::equal(expected.out.begin(), expected.out.end(), buffer.begin() + offset))
                     << "in place, " << length << " bytes at offset " << offset;
+                ASSERT_EQ(lost_at, expected.lost_at) << "in place, " << length << " bytes";
+                ASSERT_TRUE(std::equal(expected.lost.begin(), expected.lost.end(), lost.begin()) &&
+                            t.lost == expected.lost.size() &&
+                            untouched(lost.begin() + t.lost, lost.end()))
+                    << "in place, journal of " << length << " bytes";
             }
 }
 
-INSTANTIATE_TEST_SUITE_P(Supported, Kernel, ::testing::ValuesIn(codepage::supported_kernels().begin(),
-                                                                codepage::supported_kernels().end()),
+INSTANTIATE_TEST_SUITE_P(Supported, Kernel,
+                         ::testing::ValuesIn(codepage::supported_kernels().begin(),
+                                             codepage::supported_kernels().end()),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Kernels, PortableComesFirst) {

@@ -15,17 +15,19 @@ std::string program_path() {
     return override && *override ? override : GRKPAGE_PROGRAM;
 }
 
-bool runs_windows_program() { return program_path().ends_with(".exe"); }
+bool runs_windows_program() {
+    return program_path().ends_with(".exe");
+}
 
 namespace {
 
-[[noreturn]] void child(const std::vector<std::string> &args, const run_options &options,
-                        int out, int err) {
+[[noreturn]] void child(const std::vector<std::string> &args, const run_options &options, int out,
+                        int err) {
     const int in = open("/dev/null", O_RDONLY);
     if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
         _exit(126);
+    std::signal(SIGXFSZ, options.sigxfsz_ignored ? SIG_IGN : SIG_DFL); // kept across exec
     if (options.file_size) {
-        std::signal(SIGXFSZ, SIG_IGN); // stays ignored across exec
         const rlimit limit{*options.file_size, *options.file_size};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(126);
@@ -49,14 +51,18 @@ namespace {
     }
     const std::string tested = program_path();
     const std::string program = windows ? GRKPAGE_WINE64 : tested;
-    std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    std::vector<char *> argv;
+    for (const auto &w : options.wrapper)
+        argv.push_back(const_cast<char *>(w.c_str()));
+    argv.push_back(const_cast<char *>(program.c_str()));
     if (program != tested)
         argv.push_back(const_cast<char *>(tested.c_str()));
     for (const auto &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    const std::string why = "cannot run " + program + ": " + std::strerror(errno) + "\n";
+    execvp(argv[0], argv.data());
+    const std::string why =
+        std::string("cannot run ") + argv[0] + ": " + std::strerror(errno) + "\n";
     static_cast<void>(!write(2, why.data(), why.size()));
     _exit(127);
 }
@@ -74,6 +80,8 @@ run_result run_program(const std::vector<std::string> &args, const run_options &
         child(args, options, out[1], err[1]);
     close(out[1]);
     close(err[1]);
+    if (options.meanwhile)
+        options.meanwhile();
 
     run_result result;
     const auto deadline = std::chrono::steady_clock::now() + options.timeout;

@@ -2,23 +2,27 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
 
 struct run_result {
-    int status = -1;     // exit status, or -1 if it did not exit normally
-    int signal = 0;      // the signal that ended it, if any
+    int status = -1; // exit status, or -1 if it did not exit normally
+    int signal = 0;  // the signal that ended it, if any
     bool timed_out = false;
     std::string out, err;
 };
 
 struct run_options {
     std::chrono::milliseconds timeout{10'000};
-    bool unprivileged = false;          // run as nobody when the tests run as root
-    std::optional<rlim_t> file_size;     // RLIMIT_FSIZE, with SIGXFSZ ignored
+    bool unprivileged = false;           // run as nobody when the tests run as root
+    std::optional<rlim_t> file_size;     // RLIMIT_FSIZE
+    bool sigxfsz_ignored = false;        // as a parent may leave it; a shell does not
     std::optional<rlim_t> address_space; // RLIMIT_AS
+    std::vector<std::string> wrapper;    // a command to run the program under, such as strace
+    std::function<void()> meanwhile;     // done while the program runs
 };
 
 // The program under test: build/grkpage, or $GRKPAGE_PROGRAM when set.

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
+#include <new>
 #include <span>
-#include <system_error>
+#include <vector>
 
 int to_windows = 1;
 
@@ -21,122 +21,184 @@ void fatal(const std::string &message) {
 
 namespace {
 
-// Bytes translated per write; small enough to stay in cache.
+// Bytes read, translated and written back at a time: few enough to stay in
+// cache, enough that the system calls cost little.
 constexpr std::size_t block_size = 128 * 1024;
-
-struct free_deleter {
-    void operator()(void *p) const { std::free(p); }
-};
-using byte_buffer = std::unique_ptr<std::uint8_t[], free_deleter>;
-
-struct contents {
-    byte_buffer bytes;
-    std::size_t size = 0;
-    std::span<const std::uint8_t> view() const { return {bytes.get(), size}; }
-};
+constexpr std::size_t words_per_block = block_size / 64;
 
 [[noreturn]] void fail(const char *what, const native_char *path) {
     fatal(what + shown_name(path) + "\n");
 }
 
-// Only a regular file (or a link to one) can be rewritten in place. Anything else
-// is refused before it is opened: a FIFO would wait for a writer, a device could
-// be read forever, a directory cannot be read at all.
-void check_regular_file(const native_char *path) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
-        fail("Can't open file: ", path);
-}
+// One block's worth of room, taken once for the whole run.
+struct block_buffers {
+    std::unique_ptr<std::uint8_t[]> original, translation, lost;
+    std::unique_ptr<std::uint64_t[]> lost_at;
+};
 
-// Reads the whole file into one buffer of its size.
-contents read_whole(const native_char *path) {
-    std::FILE *file = open_file(path, "rb");
-    if (!file)
-        fail("Can't open file: ", path);
-    std::setvbuf(file, nullptr, _IONBF, 0);
-
-    std::error_code error;
-    const std::uintmax_t expected = std::filesystem::file_size(path, error);
-    if (error || expected >= SIZE_MAX / 2)
-        fail("Can't read file: ", path);
-
-    // One byte more than the size we were told, so that a single read both fills
-    // the buffer and finds the end; a file that grew meanwhile still reads whole.
-    contents in;
-    std::size_t room = static_cast<std::size_t>(expected) + 1;
-    for (;;) {
-        auto *grown = static_cast<std::uint8_t *>(std::realloc(in.bytes.get(), room));
-        if (!grown)
+block_buffers &buffers_for(const native_char *path) {
+    static block_buffers held;
+    if (!held.original) {
+        held.original.reset(new (std::nothrow) std::uint8_t[block_size]);
+        held.translation.reset(new (std::nothrow) std::uint8_t[block_size]);
+        held.lost.reset(new (std::nothrow) std::uint8_t[block_size]);
+        held.lost_at.reset(new (std::nothrow) std::uint64_t[words_per_block]);
+        if (!held.original || !held.translation || !held.lost || !held.lost_at) {
+            held.original.reset();
             fail("Can't read file: ", path);
-        static_cast<void>(in.bytes.release());
-        in.bytes.reset(grown);
-        prefer_huge_pages(grown, room);
-        in.size += std::fread(in.bytes.get() + in.size, 1, room - in.size, file);
-        if (in.size < room)
-            break;
-        if (room > SIZE_MAX / 2)
-            fail("Can't read file: ", path);
-        room *= 2;
-    }
-    if (std::ferror(file))
-        fail("Can't read file: ", path);
-    std::fclose(file);
-    return in;
-}
-
-// Puts the original bytes back after a failed write. The file was never
-// truncated, so this only overwrites blocks it already has. Best effort: the
-// run is about to fail either way.
-void restore(std::FILE *file, const contents &original) {
-    std::clearerr(file);
-    if (std::fseek(file, 0, SEEK_SET) == 0)
-        std::fwrite(original.bytes.get(), 1, original.size, file);
-    std::fclose(file);
-}
-
-// Writes the translation of `original` over the file, block by block, so that
-// `original` stays intact for restore().
-void write_back(const native_char *path, const contents &original) {
-    // "r+b" rather than "w+b": the translation has exactly the original length,
-    // so the file is never emptied or shortened, even for a moment.
-    std::FILE *file = open_file(path, "r+b");
-    if (!file)
-        fail("Can't write file: ", path);
-    std::setvbuf(file, nullptr, _IONBF, 0);
-
-    using translator = void (*)(std::span<const std::uint8_t>, std::span<std::uint8_t>);
-    translator translate = windows_to_dos;
-    if (to_windows)
-        translate = dos_to_windows;
-    const std::size_t room = std::min(block_size, original.size);
-    byte_buffer block(static_cast<std::uint8_t *>(std::malloc(room)));
-    if (!block) {
-        std::fclose(file);
-        fail("Can't write file: ", path);
-    }
-    const std::span<const std::uint8_t> all = original.view();
-    for (std::size_t done = 0; done < all.size(); done += room) {
-        const auto piece = all.subspan(done, std::min(room, all.size() - done));
-        translate(piece, {block.get(), piece.size()});
-        if (std::fwrite(block.get(), 1, piece.size(), file) != piece.size()) {
-            restore(file, original);
-            fail("Can't write file: ", path);
         }
     }
-    if (std::fclose(file) != 0) {
-        // The stream is gone; open the file again to put the original back.
-        if (std::FILE *again = open_file(path, "r+b"))
-            restore(again, original);
+    return held;
+}
+
+// What putting one written block back takes: where it is, and the journal of
+// what its translation destroyed (empty when it destroyed nothing).
+struct written_block {
+    std::uint64_t offset;
+    std::size_t size;
+    std::vector<std::uint64_t> lost_at;
+    std::vector<std::uint8_t> lost;
+};
+
+struct translators {
+    translated (*translate)(std::span<const std::uint8_t>, std::span<std::uint8_t>, journal);
+    void (*undo)(std::span<std::uint8_t>, std::span<const std::uint64_t>,
+                 std::span<const std::uint8_t>);
+};
+
+translators chosen() {
+    if (to_windows)
+        return {dos_to_windows, undo_dos_to_windows};
+    return {windows_to_dos, undo_windows_to_dos};
+}
+
+// Puts back every block written so far, newest first: reads its translation,
+// undoes it and writes the original over it. Best effort, as the run stops
+// either way: a block that the system will not read back or rewrite stays
+// converted.
+void roll_back(int fd, const std::vector<written_block> &written, block_buffers &buffers) {
+    const auto undo = chosen().undo;
+    for (auto block = written.rbegin(); block != written.rend(); ++block) {
+        std::uint8_t *bytes = buffers.translation.get();
+        const auto got = read_at(fd, bytes, block->size, block->offset);
+        if (!got || *got != block->size)
+            continue;
+        undo({bytes, block->size}, block->lost_at, block->lost);
+        write_at(fd, bytes, block->size, block->offset);
+    }
+}
+
+// Notes what undoing the translation of a block takes, or returns false when
+// there is no memory for it.
+bool journal_block(std::vector<written_block> &written, std::uint64_t offset, std::size_t size,
+                   translated t, const block_buffers &buffers) {
+    try {
+        written_block block{offset, size, {}, {}};
+        if (t.lost > 0) {
+            const std::uint64_t *words = buffers.lost_at.get();
+            block.lost_at.assign(words, words + (size + 63) / 64);
+            block.lost.assign(buffers.lost.get(), buffers.lost.get() + t.lost);
+        }
+        written.push_back(std::move(block));
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+// Translates the first `size` bytes of the file block by block, each written
+// back where it was read, keeping in `written` what undoing them takes. Bytes
+// appended meanwhile are left alone; if the file has been cut short meanwhile,
+// the rewrite stops where it now ends. The holes of a sparse file read as
+// zeros, which stay zeros, so they are skipped.
+void rewrite_blocks(const native_char *path, int fd, std::uint64_t size,
+                    std::vector<written_block> &written) {
+    block_buffers &buffers = buffers_for(path);
+    const auto translate = chosen().translate;
+    std::uint64_t hole = size > block_size ? hole_from(fd, 0, size) : size;
+    for (std::uint64_t offset = 0; offset < size;) {
+        if (const int interrupt = pending_interrupt()) {
+            roll_back(fd, written, buffers);
+            obey_interrupt(interrupt);
+        }
+        if (offset >= hole) {
+            offset = data_from(fd, offset, size);
+            if (offset >= size)
+                break;
+            hole = std::max(hole_from(fd, offset, size), offset + 1);
+        }
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block_size, hole - offset));
+        const auto got = read_at(fd, buffers.original.get(), wanted, offset);
+        if (!got) {
+            roll_back(fd, written, buffers);
+            fail("Can't read file: ", path);
+        }
+        const std::span<const std::uint8_t> original(buffers.original.get(), *got);
+        const std::span<std::uint8_t> translation(buffers.translation.get(), *got);
+        const translated t =
+            translate(original, translation,
+                      {{buffers.lost_at.get(), words_per_block}, {buffers.lost.get(), block_size}});
+        // A block without a byte to change is not written: an ASCII file costs
+        // only its reads.
+        if (t.changed) {
+            if (!journal_block(written, offset, *got, t, buffers)) {
+                roll_back(fd, written, buffers);
+                fail("Can't read file: ", path);
+            }
+            if (!write_at(fd, translation.data(), translation.size(), offset)) {
+                // Part of this block may be written; its original is still in hand.
+                write_at(fd, original.data(), original.size(), offset);
+                written.pop_back();
+                roll_back(fd, written, buffers);
+                fail("Can't write file: ", path);
+            }
+        }
+        if (*got < wanted)
+            break;
+        offset += *got;
+    }
+}
+
+// Some file systems (NFS among them) report a failed write-back only when the
+// file is closed. A duplicate closed first leaves a descriptor to roll back
+// through.
+void close_rewritten(const native_char *path, int fd, const std::vector<written_block> &written) {
+    if (written.empty()) {
+        close_file(fd); // nothing was written, so nothing can be lost
+        return;
+    }
+    const int spare = duplicate(fd);
+    if (!close_file(fd)) {
+        if (spare >= 0)
+            roll_back(spare, written, buffers_for(path));
         fail("Can't write file: ", path);
     }
+    if (spare >= 0 && !close_file(spare))
+        fail("Can't write file: ", path);
 }
 
 } // namespace
 
 void convert_file(const native_char *path) {
-    check_regular_file(path);
-    const contents original = read_whole(path);
-    if (original.size == 0)
+    // An interrupt between two files: the next one is not touched.
+    if (const int interrupt = pending_interrupt())
+        obey_interrupt(interrupt);
+    const open_file_handle file = open_file(path);
+    if (file.fd < 0)
+        fail("Can't open file: ", path);
+    // Only a regular file is rewritten in place. Checking what was opened, not
+    // the name, leaves no moment in which the name could be pointed elsewhere.
+    const auto size = regular_file_size(file.fd);
+    if (!size)
+        fail("Can't open file: ", path);
+    if (*size == 0) {
+        close_file(file.fd);
         return;
-    write_back(path, original);
+    }
+    if (!file.writable)
+        fail("Can't write file: ", path);
+    std::vector<written_block> written;
+    rewrite_blocks(path, file.fd, *size, written);
+    close_rewritten(path, file.fd, written);
 }

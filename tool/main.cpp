@@ -1,10 +1,13 @@
 // grkpage: converts Greek text files in place between code page 737 and
 // Windows-1253.
 #include "convert.hpp"
+#include "platform.hpp"
 
 namespace {
 
-[[noreturn]] void usage() { fatal("Usage: grkpage {-} filename(s)\n"); }
+[[noreturn]] void usage() {
+    fatal("Usage: grkpage {-} filename(s)\n");
+}
 
 } // namespace
 
@@ -16,6 +19,8 @@ int main(int argc, char **argv) {
 #endif
     if (argc < 2)
         usage();
+    // From here on an interrupt waits until no file is left half converted.
+    defer_interrupts();
     int first_file = 1;
     if (argv[1][0] == '-') {
         to_windows = 0;

@@ -2,25 +2,31 @@
 // input picks where the text is cut in two; the rest is the text.
 #include "codepage/codepage.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using bytes = std::vector<std::uint8_t>;
 using in_place = void (*)(std::span<std::uint8_t>);
-using copying = void (*)(std::span<const std::uint8_t>, std::span<std::uint8_t>);
+using journaled = translated (*)(std::span<const std::uint8_t>, std::span<std::uint8_t>, journal);
+using undoing = void (*)(std::span<std::uint8_t>, std::span<const std::uint64_t>,
+                         std::span<const std::uint8_t>);
 
 void require(bool holds) {
     if (!holds)
         std::abort();
 }
 
-// Translated whole, in place, and in two pieces by the copying form: all the
-// same, and the same length, with nothing written past the end.
-bytes translate_every_way(const bytes &text, std::size_t cut, in_place whole, copying piecewise) {
+// Translated whole, in place, and in two pieces by the journaling form: all
+// the same, and the same length, with nothing written past the end; and each
+// piece's journal undoes it to exactly the original.
+bytes translate_every_way(const bytes &text, std::size_t cut, in_place whole, journaled piecewise,
+                          undoing undo) {
     bytes once = text;
     whole(once);
     require(once.size() == text.size());
@@ -28,8 +34,21 @@ bytes translate_every_way(const bytes &text, std::size_t cut, in_place whole, co
     const std::uint8_t guard = 0xA5;
     bytes pieces(text.size() + 1, guard);
     const std::span<const std::uint8_t> in(text);
-    piecewise(in.first(cut), pieces);
-    piecewise(in.subspan(cut), std::span(pieces).subspan(cut));
+    const std::span<std::uint8_t> out(pieces);
+    std::vector<std::uint64_t> lost_at((text.size() + 63) / 64 + 1);
+    bytes lost(text.size() + 1, guard);
+    bytes undone(text.size());
+    for (auto [from, to] : {std::pair{std::size_t{0}, cut}, {cut, text.size()}}) {
+        const std::size_t n = to - from;
+        std::fill(lost.begin(), lost.end(), guard);
+        const translated t = piecewise(in.subspan(from, n), out.subspan(from, n), {lost_at, lost});
+        require(t.lost <= n && lost[t.lost] == guard);
+        require(t.changed == !std::equal(in.begin() + from, in.begin() + to, out.begin() + from));
+        std::copy(out.begin() + from, out.begin() + to, undone.begin() + from);
+        undo(std::span(undone).subspan(from, n), std::span(lost_at).first((n + 63) / 64),
+             std::span(lost).first(t.lost));
+    }
+    require(undone == text);
     require(pieces.back() == guard);
     pieces.pop_back();
     require(pieces == once);
@@ -44,8 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bytes text(data + 1, data + size);
     const std::size_t cut = text.empty() ? 0 : data[0] % (text.size() + 1);
 
-    const bytes windows = translate_every_way(text, cut, dos_to_windows, dos_to_windows);
-    const bytes dos = translate_every_way(text, cut, windows_to_dos, windows_to_dos);
+    const bytes windows =
+        translate_every_way(text, cut, dos_to_windows, dos_to_windows, undo_dos_to_windows);
+    const bytes dos =
+        translate_every_way(text, cut, windows_to_dos, windows_to_dos, undo_windows_to_dos);
     bytes back_to_dos = windows, back_to_windows = dos;
     windows_to_dos(back_to_dos);
     dos_to_windows(back_to_windows);
