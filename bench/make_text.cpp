@@ -1,15 +1,19 @@
-// Writes SIZE bytes of deterministic DOS Greek text to FILE: make_text SIZE FILE
+// Writes SIZE bytes of deterministic DOS Greek text to FILE, prose (the
+// default) or box-drawn forms: make_text SIZE FILE [prose|forms]
 #include "greek_text.hpp"
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        std::fputs("usage: make_text SIZE FILE\n", stderr);
+    const std::string_view kind = argc == 4 ? argv[3] : "prose";
+    if ((argc != 3 && argc != 4) || (kind != "prose" && kind != "forms")) {
+        std::fputs("usage: make_text SIZE FILE [prose|forms]\n", stderr);
         return 2;
     }
-    const auto text = greek_text(std::strtoull(argv[1], nullptr, 10));
+    const std::size_t size = std::strtoull(argv[1], nullptr, 10);
+    const auto text = kind == "forms" ? forms_text(size) : greek_text(size);
     std::FILE *out = std::fopen(argv[2], "wb");
     if (!out || std::fwrite(text.data(), 1, text.size(), out) != text.size() ||
         std::fclose(out) != 0) {

@@ -129,65 +129,81 @@ translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t
 // one byte compress gathers the destroyed ones for the journal.
 #define GRKPAGE_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,popcnt")))
 
+// The 64 bytes of `x` translated, and which of them change: every byte of the
+// upper half and, going to DOS, the tilde.
 template <direction D>
-GRKPAGE_VBMI inline __m512i vbmi_step(__m512i x, __m512i first, __m512i second) {
+GRKPAGE_VBMI inline __m512i vbmi_step(__m512i x, __m512i first, __m512i second,
+                                      __mmask64 &changes) {
     const __m512i upper = _mm512_permutex2var_epi8(first, x, second);
-    __m512i y = _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), x, upper);
-    if constexpr (D == direction::to_dos)
-        y = _mm512_mask_mov_epi8(y, _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('~')),
-                                 _mm512_set1_epi8(static_cast<char>(0xF7)));
+    const __mmask64 high = _mm512_movepi8_mask(x);
+    __m512i y = _mm512_mask_blend_epi8(high, x, upper);
+    changes = high;
+    if constexpr (D == direction::to_dos) {
+        const __mmask64 tilde = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('~'));
+        y = _mm512_mask_mov_epi8(y, tilde, _mm512_set1_epi8(static_cast<char>(0xF7)));
+        changes |= tilde;
+    }
     return y;
 }
 
-// Journals the 64 bytes of `x` at `i`, of which those in `valid` are real.
+// Journals the 64 bytes of `x`, translated to `y`, into lost_at[0] and `lost`;
+// returns how many went into `lost`.
 template <direction D>
-GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, std::size_t i,
-                                      std::uint64_t *lost_at, std::uint8_t *lost, translated &t) {
+GRKPAGE_VBMI inline std::size_t vbmi_journal(__m512i x, __m512i y, __mmask64 valid,
+                                             std::uint64_t *lost_at, std::uint8_t *lost) {
     // Destroyed: from the upper half into the lower, or the plus-minus sign.
     __mmask64 gone = _mm512_movepi8_mask(x) & ~_mm512_movepi8_mask(y);
     if constexpr (D == direction::to_dos)
         gone |=
             _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(static_cast<char>(to_dos_destroyed_upper)));
     gone &= valid;
-    lost_at[i / 64] = gone;
-    if (gone) {
-        const auto count = static_cast<std::size_t>(__builtin_popcountll(gone));
-        const __mmask64 first = count == 64 ? ~__mmask64{0} : (__mmask64{1} << count) - 1;
-        // A compress into a register, then a masked store: compressing straight
-        // to memory is microcoded, and slow, on some processors.
-        _mm512_mask_storeu_epi8(lost + t.lost, first, _mm512_maskz_compress_epi8(gone, x));
-        t.lost += count;
-    }
+    *lost_at = gone;
+    if (!gone)
+        return 0;
+    const auto count = static_cast<std::size_t>(__builtin_popcountll(gone));
+    const __mmask64 first = count == 64 ? ~__mmask64{0} : (__mmask64{1} << count) - 1;
+    // A compress into a register, then a masked store: compressing straight to
+    // memory is microcoded, and slow, on some processors.
+    _mm512_mask_storeu_epi8(lost, first, _mm512_maskz_compress_epi8(gone, x));
+    return count;
 }
 
-template <direction D>
+template <direction D, bool Journal>
 GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
                                   std::uint64_t *lost_at, std::uint8_t *lost) {
     const byte_map &map = map_for(D);
     const __m512i first = _mm512_loadu_si512(map.data() + 128);
     const __m512i second = _mm512_loadu_si512(map.data() + 192);
-    translated t;
-    __mmask64 differ = 0;
+    // Kept in locals: stores through the byte pointers could alias them.
+    std::size_t count = 0;
+    __mmask64 changed = 0, changes;
     std::size_t i = 0;
     for (; i + 64 <= n; i += 64) {
         const __m512i x = _mm512_loadu_si512(in + i);
-        const __m512i y = vbmi_step<D>(x, first, second);
+        const __m512i y = vbmi_step<D>(x, first, second, changes);
         _mm512_storeu_si512(out + i, y);
-        differ |= _mm512_cmpneq_epi8_mask(x, y);
-        if (lost_at)
-            vbmi_journal<D>(x, y, ~__mmask64{0}, i, lost_at, lost, t);
+        changed |= changes;
+        if constexpr (Journal)
+            count += vbmi_journal<D>(x, y, ~__mmask64{0}, lost_at + i / 64, lost + count);
     }
     if (i < n) {
         const __mmask64 rest = (__mmask64{1} << (n - i)) - 1; // n - i < 64
         const __m512i x = _mm512_maskz_loadu_epi8(rest, in + i);
-        const __m512i y = vbmi_step<D>(x, first, second);
+        const __m512i y = vbmi_step<D>(x, first, second, changes);
         _mm512_mask_storeu_epi8(out + i, rest, y);
-        differ |= _mm512_cmpneq_epi8_mask(x, y) & rest;
-        if (lost_at)
-            vbmi_journal<D>(x, y, rest, i, lost_at, lost, t);
+        changed |= changes & rest;
+        if constexpr (Journal)
+            count += vbmi_journal<D>(x, y, rest, lost_at + i / 64, lost + count);
     }
-    t.changed = differ != 0;
-    return t;
+    return {count, changed != 0};
+}
+
+template <direction D>
+GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
+                                  std::uint64_t *lost_at, std::uint8_t *lost) {
+    if (lost_at)
+        return vbmi_loop<D, true>(in, out, n, lost_at, lost);
+    return vbmi_loop<D, false>(in, out, n, lost_at, lost);
 }
 
 translated translate_vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,

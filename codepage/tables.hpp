@@ -137,4 +137,14 @@ static_assert(destroyed_are_found_by_rule(to_dos_map, from_dos_map, to_dos_destr
 // Windows text holds far more tildes than plus-minus signs.
 static_assert(from_dos_map[0xF7] == '~' && from_windows_map['~'] == '~');
 
+// Every upper-half byte changes, and below it only the tilde going to DOS: the
+// kernels tell a block that changes by those bytes alone.
+constexpr bool changes_exactly(const byte_map &map, int lower_change) {
+    for (std::size_t b = 0; b < 256; ++b)
+        if ((map[b] != b) != (b >= 0x80 || static_cast<int>(b) == lower_change))
+            return false;
+    return true;
+}
+static_assert(changes_exactly(to_windows_map, -1) && changes_exactly(to_dos_map, '~'));
+
 } // namespace codepage

@@ -75,7 +75,8 @@ run_options slowed(const std::string &call, const std::string &path,
     return options;
 }
 
-constexpr std::size_t block = 128 * 1024;
+// What the program reads and writes at a time.
+constexpr std::size_t block = 256 * 1024;
 
 struct cut {
     bool to_dos;

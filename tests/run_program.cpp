@@ -49,6 +49,8 @@ namespace {
         if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
             _exit(126);
     }
+    if (!options.wrapper.empty()) // the leak checker cannot run under ptrace
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
     const std::string tested = program_path();
     const std::string program = windows ? GRKPAGE_WINE64 : tested;
     std::vector<char *> argv;

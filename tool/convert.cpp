@@ -22,29 +22,30 @@ void fatal(const std::string &message) {
 namespace {
 
 // Bytes read, translated and written back at a time: few enough to stay in
-// cache, enough that the system calls cost little.
-constexpr std::size_t block_size = 128 * 1024;
+// the processor's cache between the read and the write, enough that the
+// system calls cost little.
+constexpr std::size_t block_size = 256 * 1024;
 constexpr std::size_t words_per_block = block_size / 64;
 
 [[noreturn]] void fail(const char *what, const native_char *path) {
     fatal(what + shown_name(path) + "\n");
 }
 
-// One block's worth of room, taken once for the whole run.
+// One block's worth of room, taken once for the whole run: the block itself,
+// translated where it was read so that it stays in cache, and its journal.
 struct block_buffers {
-    std::unique_ptr<std::uint8_t[]> original, translation, lost;
+    std::unique_ptr<std::uint8_t[]> bytes, lost;
     std::unique_ptr<std::uint64_t[]> lost_at;
 };
 
 block_buffers &buffers_for(const native_char *path) {
     static block_buffers held;
-    if (!held.original) {
-        held.original.reset(new (std::nothrow) std::uint8_t[block_size]);
-        held.translation.reset(new (std::nothrow) std::uint8_t[block_size]);
+    if (!held.bytes) {
+        held.bytes.reset(new (std::nothrow) std::uint8_t[block_size]);
         held.lost.reset(new (std::nothrow) std::uint8_t[block_size]);
         held.lost_at.reset(new (std::nothrow) std::uint64_t[words_per_block]);
-        if (!held.original || !held.translation || !held.lost || !held.lost_at) {
-            held.original.reset();
+        if (!held.bytes || !held.lost || !held.lost_at) {
+            held.bytes.reset();
             fail("Can't read file: ", path);
         }
     }
@@ -79,7 +80,7 @@ translators chosen() {
 void roll_back(int fd, const std::vector<written_block> &written, block_buffers &buffers) {
     const auto undo = chosen().undo;
     for (auto block = written.rbegin(); block != written.rend(); ++block) {
-        std::uint8_t *bytes = buffers.translation.get();
+        std::uint8_t *bytes = buffers.bytes.get();
         const auto got = read_at(fd, bytes, block->size, block->offset);
         if (!got || *got != block->size)
             continue;
@@ -114,7 +115,7 @@ bool journal_block(std::vector<written_block> &written, std::uint64_t offset, st
 void rewrite_blocks(const native_char *path, int fd, std::uint64_t size,
                     std::vector<written_block> &written) {
     block_buffers &buffers = buffers_for(path);
-    const auto translate = chosen().translate;
+    const auto [translate, undo] = chosen();
     std::uint64_t hole = size > block_size ? hole_from(fd, 0, size) : size;
     for (std::uint64_t offset = 0; offset < size;) {
         if (const int interrupt = pending_interrupt()) {
@@ -129,16 +130,15 @@ void rewrite_blocks(const native_char *path, int fd, std::uint64_t size,
         }
         const auto wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(block_size, hole - offset));
-        const auto got = read_at(fd, buffers.original.get(), wanted, offset);
+        const auto got = read_at(fd, buffers.bytes.get(), wanted, offset);
         if (!got) {
             roll_back(fd, written, buffers);
             fail("Can't read file: ", path);
         }
-        const std::span<const std::uint8_t> original(buffers.original.get(), *got);
-        const std::span<std::uint8_t> translation(buffers.translation.get(), *got);
-        const translated t =
-            translate(original, translation,
-                      {{buffers.lost_at.get(), words_per_block}, {buffers.lost.get(), block_size}});
+        const std::span<std::uint8_t> block(buffers.bytes.get(), *got);
+        const std::span<std::uint64_t> lost_at(buffers.lost_at.get(), words_per_block);
+        const std::span<std::uint8_t> lost(buffers.lost.get(), block_size);
+        const translated t = translate(block, block, {lost_at, lost});
         // A block without a byte to change is not written: an ASCII file costs
         // only its reads.
         if (t.changed) {
@@ -146,10 +146,12 @@ void rewrite_blocks(const native_char *path, int fd, std::uint64_t size,
                 roll_back(fd, written, buffers);
                 fail("Can't read file: ", path);
             }
-            if (!write_at(fd, translation.data(), translation.size(), offset)) {
-                // Part of this block may be written; its original is still in hand.
-                write_at(fd, original.data(), original.size(), offset);
+            if (!write_at(fd, block.data(), block.size(), offset)) {
+                // Part of this block may be written: put all of it back from
+                // the journal in hand, then the blocks before it.
                 written.pop_back();
+                undo(block, lost_at, lost.first(t.lost));
+                write_at(fd, block.data(), block.size(), offset);
                 roll_back(fd, written, buffers);
                 fail("Can't write file: ", path);
             }
