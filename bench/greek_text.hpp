@@ -31,8 +31,8 @@ inline std::vector<std::uint8_t> greek_text(std::size_t size) {
     return text;
 }
 
-// Box-drawn DOS forms: rows of fields in a double frame with single rules, a
-// third or so of the bytes frames, the rest Greek prose and padding.
+// Box-drawn DOS forms: rows of fields in a double frame, a single rule under
+// every third row; a third of the bytes are frames, the rest Greek prose.
 inline std::vector<std::uint8_t> forms_text(std::size_t size) {
     const auto words = greek_text(size / 2 + 64);
     std::vector<std::uint8_t> text;
@@ -49,7 +49,7 @@ inline std::vector<std::uint8_t> forms_text(std::size_t size) {
     };
     while (text.size() < size) {
         rule(0xC9, 0xCD, 0xD1, 0xBB); // double top with single tees
-        for (int row = 0; row < 4; ++row) {
+        for (int row = 1; row <= 9; ++row) {
             text.push_back(0xBA);
             for (int column = 1; column < 78; ++column) {
                 const std::uint8_t b = words[next_word++ % words.size()];
@@ -58,7 +58,8 @@ inline std::vector<std::uint8_t> forms_text(std::size_t size) {
             text.push_back(0xBA);
             text.push_back('\r');
             text.push_back('\n');
-            rule(0xC7, 0xC4, 0xC5, 0xB6); // single rule between rows
+            if (row % 3 == 0 && row < 9)
+                rule(0xC7, 0xC4, 0xC5, 0xB6); // single rule between rows
         }
         rule(0xC8, 0xCD, 0xCF, 0xBC); // double bottom
     }

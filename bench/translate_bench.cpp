@@ -44,11 +44,11 @@ void BM_translate(benchmark::State &state) {
 void BM_kernel(benchmark::State &state, codepage::kernel kernel,
                std::vector<std::uint8_t> (*make)(std::size_t)) {
     const auto text = make(static_cast<std::size_t>(state.range(0)));
-    std::vector<std::uint8_t> out(text.size()), lost(text.size());
-    std::vector<std::uint64_t> lost_at((text.size() + 63) / 64);
+    std::vector<std::uint8_t> out(text.size()), originals(text.size());
+    std::vector<std::uint64_t> lost_at((text.size() + 63) / 64), repeats(lost_at.size());
     for (auto _ : state) {
-        kernel.run(text.data(), out.data(), text.size(), codepage::direction::to_windows,
-                   lost_at.data(), lost.data());
+        codepage::journal_writer journal{lost_at.data(), repeats.data(), originals.data()};
+        kernel.run(text.data(), out.data(), text.size(), codepage::direction::to_windows, &journal);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }

@@ -10,28 +10,36 @@ namespace {
 using codepage::direction;
 
 translated translate(std::span<const std::uint8_t> from, std::span<std::uint8_t> to, direction d,
-                     std::uint64_t *lost_at = nullptr, std::uint8_t *lost = nullptr) {
+                     codepage::journal_writer *writer = nullptr) {
     assert(to.size() >= from.size());
     static const codepage::kernel_fn fastest = codepage::supported_kernels().back().run;
-    return fastest(from.data(), to.data(), from.size(), d, lost_at, lost);
+    return fastest(from.data(), to.data(), from.size(), d, writer);
 }
 
 translated translate(std::span<const std::uint8_t> from, std::span<std::uint8_t> to, direction d,
                      journal undo) {
-    assert(undo.lost_at.size() >= (from.size() + 63) / 64 && undo.lost.size() >= from.size());
-    return translate(from, to, d, undo.lost_at.data(), undo.lost.data());
+    assert(undo.lost_at.size() >= (from.size() + 63) / 64 &&
+           undo.repeats.size() >= (from.size() + 63) / 64 && undo.originals.size() >= from.size());
+    codepage::journal_writer writer{undo.lost_at.data(), undo.repeats.data(),
+                                    undo.originals.data()};
+    return translate(from, to, d, &writer);
 }
 
-void undo_with(std::span<std::uint8_t> bytes, std::span<const std::uint64_t> lost_at,
-               std::span<const std::uint8_t> lost, const codepage::byte_map &inverse) {
+void undo_with(std::span<std::uint8_t> bytes, filled_journal undo,
+               const codepage::byte_map &inverse) {
     for (auto &b : bytes)
         b = inverse[b];
-    std::size_t next = 0;
-    for (std::size_t word = 0; word < lost_at.size(); ++word)
-        for (std::uint64_t bits = lost_at[word]; bits; bits &= bits - 1) {
+    std::size_t k = 0, next = 0;
+    std::uint8_t previous = 0;
+    for (std::size_t word = 0; word < undo.lost_at.size(); ++word)
+        for (std::uint64_t bits = undo.lost_at[word]; bits; bits &= bits - 1, ++k) {
             const std::size_t at = word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
-            assert(at < bytes.size() && next < lost.size());
-            bytes[at] = lost[next++];
+            assert(at < bytes.size() && k / 64 < undo.repeats.size());
+            if (!(undo.repeats[k / 64] >> (k % 64) & 1)) {
+                assert(next < undo.originals.size());
+                previous = undo.originals[next++];
+            }
+            bytes[at] = previous;
         }
 }
 
@@ -63,12 +71,10 @@ translated windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uin
     return translate(from, to, direction::to_dos, undo);
 }
 
-void undo_dos_to_windows(std::span<std::uint8_t> bytes, std::span<const std::uint64_t> lost_at,
-                         std::span<const std::uint8_t> lost) {
-    undo_with(bytes, lost_at, lost, codepage::from_windows_map);
+void undo_dos_to_windows(std::span<std::uint8_t> bytes, filled_journal undo) {
+    undo_with(bytes, undo, codepage::from_windows_map);
 }
 
-void undo_windows_to_dos(std::span<std::uint8_t> bytes, std::span<const std::uint64_t> lost_at,
-                         std::span<const std::uint8_t> lost) {
-    undo_with(bytes, lost_at, lost, codepage::from_dos_map);
+void undo_windows_to_dos(std::span<std::uint8_t> bytes, filled_journal undo) {
+    undo_with(bytes, undo, codepage::from_dos_map);
 }

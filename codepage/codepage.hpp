@@ -22,19 +22,30 @@ void windows_to_dos(std::span<std::uint8_t> bytes);
 void dos_to_windows(std::span<const std::uint8_t> from, std::span<std::uint8_t> to);
 void windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uint8_t> to);
 
-// An undo journal: what a translation destroyed, and nothing more. Byte i was
-// destroyed when bit i % 64 of lost_at[i / 64] is set; the destroyed bytes'
-// originals are in `lost`, in order. Every other byte (all Greek letters, all
-// of 0x00-0x7F) comes back from its translation alone.
+// An undo journal: what a translation destroyed, and nothing more. Every other
+// byte (all Greek letters, all of 0x00-0x7F) comes back from its translation
+// alone. Byte i was destroyed when bit i % 64 of lost_at[i / 64] is set. Bit k
+// of `repeats` (word k / 64) is set when the k-th destroyed byte is the same as
+// the one before it; the others are in `originals`, in order. Frames come in
+// runs, so a form full of them journals little more than their positions.
 struct journal {
-    std::span<std::uint64_t> lost_at; // (size + 63) / 64 words
-    std::span<std::uint8_t> lost;     // room for as many bytes as are translated
+    std::span<std::uint64_t> lost_at;  // room for (size + 63) / 64 words
+    std::span<std::uint64_t> repeats;  // as much room
+    std::span<std::uint8_t> originals; // room for `size` bytes
 };
 
 // What a journaled translation did.
 struct translated {
-    std::size_t lost = 0; // bytes put into the journal's `lost`
-    bool changed = false; // whether any byte differs from its original
+    std::size_t lost = 0;      // bytes destroyed: bits used in `repeats`
+    std::size_t originals = 0; // bytes put into `originals`
+    bool changed = false;      // whether any byte differs from its original
+};
+
+// A journal as filled in: lost_at for the translated size, and the first
+// translated::lost bits of `repeats` and translated::originals bytes of `originals`.
+struct filled_journal {
+    std::span<const std::uint64_t> lost_at, repeats;
+    std::span<const std::uint8_t> originals;
 };
 
 // The copying translations, journaling what they destroy.
@@ -43,9 +54,7 @@ translated dos_to_windows(std::span<const std::uint8_t> from, std::span<std::uin
 translated windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uint8_t> to,
                           journal undo);
 
-// Turns a translation back into its original, in place, with the journal (and
-// its first `lost` bytes) that translating it filled in.
-void undo_dos_to_windows(std::span<std::uint8_t> bytes, std::span<const std::uint64_t> lost_at,
-                         std::span<const std::uint8_t> lost);
-void undo_windows_to_dos(std::span<std::uint8_t> bytes, std::span<const std::uint64_t> lost_at,
-                         std::span<const std::uint8_t> lost);
+// Turns a translation back into its original, in place, with the journal that
+// translating it filled in.
+void undo_dos_to_windows(std::span<std::uint8_t> bytes, filled_journal undo);
+void undo_windows_to_dos(std::span<std::uint8_t> bytes, filled_journal undo);

@@ -22,32 +22,34 @@ constexpr std::size_t words_for(std::size_t n) {
     return (n + 63) / 64;
 }
 
-// Bytes [i, n) one at a time; with a journal, whose words the caller has cleared.
-void portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std::size_t n,
-                   direction d, std::uint64_t *lost_at, std::uint8_t *lost, translated &t) {
+// Bytes [i, n) one at a time; with a journal, whose lost_at words the caller
+// has cleared.
+bool portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std::size_t n,
+                   direction d, journal_writer *journal) {
     const byte_map &map = map_for(d);
     const byte_map &inverse = d == direction::to_dos ? from_dos_map : from_windows_map;
+    bool changed = false;
     for (; i < n; ++i) {
         const std::uint8_t b = in[i]; // before out[i] is written: they may be the same byte
         const std::uint8_t y = map[b];
-        t.changed |= y != b;
-        if (lost_at && inverse[y] != b) {
-            lost_at[i / 64] |= std::uint64_t{1} << (i % 64);
-            lost[t.lost++] = b;
+        changed |= y != b;
+        if (journal && inverse[y] != b) {
+            journal->lost_at[i / 64] |= std::uint64_t{1} << (i % 64);
+            journal->note(b);
         }
         out[i] = y;
     }
+    return changed;
 }
 
 } // namespace
 
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
-                              std::uint64_t *lost_at, std::uint8_t *lost) {
-    if (lost_at)
-        std::fill_n(lost_at, words_for(n), 0);
-    translated t;
-    portable_part(in, out, 0, n, d, lost_at, lost, t);
-    return t;
+                              journal_writer *journal) {
+    if (!journal)
+        return {0, 0, portable_part(in, out, 0, n, d, nullptr)};
+    std::fill_n(journal->lost_at, words_for(n), 0);
+    return journal->finish(portable_part(in, out, 0, n, d, journal));
 }
 
 #ifdef GRKPAGE_X86
@@ -58,8 +60,7 @@ namespace {
 // 0x80 keeps its value, but for the tilde on the way to DOS.
 template <direction D>
 __attribute__((target("avx2"))) translated avx2_loop(const std::uint8_t *in, std::uint8_t *out,
-                                                     std::size_t n, std::uint64_t *lost_at,
-                                                     std::uint8_t *lost) {
+                                                     std::size_t n, journal_writer *journal) {
     const byte_map &map = map_for(D);
     __m256i rows[8];
     for (int k = 0; k < 8; ++k)
@@ -69,9 +70,8 @@ __attribute__((target("avx2"))) translated avx2_loop(const std::uint8_t *in, std
     const __m256i tilde = _mm256_set1_epi8('~');
     const __m256i approx = _mm256_set1_epi8(static_cast<char>(0xF7));
     const __m256i plus_minus = _mm256_set1_epi8(static_cast<char>(to_dos_destroyed_upper));
-    if (lost_at)
-        std::fill_n(lost_at, words_for(n), 0);
-    translated t;
+    if (journal)
+        std::fill_n(journal->lost_at, words_for(n), 0);
     __m256i differ = _mm256_setzero_si256();
 
     std::size_t i = 0;
@@ -97,32 +97,32 @@ __attribute__((target("avx2"))) translated avx2_loop(const std::uint8_t *in, std
             y = _mm256_blendv_epi8(y, approx, _mm256_cmpeq_epi8(x, tilde));
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), y);
         differ = _mm256_or_si256(differ, _mm256_xor_si256(x, y));
-        if (lost_at) {
+        if (journal) {
             // Destroyed: from the upper half into the lower, or the plus-minus sign.
             __m256i gone = _mm256_andnot_si256(y, x);
             if constexpr (D == direction::to_dos)
                 gone = _mm256_or_si256(gone, _mm256_cmpeq_epi8(x, plus_minus));
             auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(gone));
-            lost_at[i / 64] |= std::uint64_t{mask} << (i % 64);
+            journal->lost_at[i / 64] |= std::uint64_t{mask} << (i % 64);
             if (mask) {
                 // From a copy: translating in place has overwritten `in` already.
                 alignas(32) std::uint8_t was[32];
                 _mm256_store_si256(reinterpret_cast<__m256i *>(was), x);
                 for (; mask; mask &= mask - 1)
-                    lost[t.lost++] = was[__builtin_ctz(mask)];
+                    journal->note(was[__builtin_ctz(mask)]);
             }
         }
     }
-    t.changed = !_mm256_testz_si256(differ, differ);
-    portable_part(in, out, i, n, D, lost_at, lost, t);
-    return t;
+    bool changed = !_mm256_testz_si256(differ, differ);
+    changed |= portable_part(in, out, i, n, D, journal);
+    return journal ? journal->finish(changed) : translated{0, 0, changed};
 }
 
 translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
-                          std::uint64_t *lost_at, std::uint8_t *lost) {
+                          journal_writer *journal) {
     if (d == direction::to_dos)
-        return avx2_loop<direction::to_dos>(in, out, n, lost_at, lost);
-    return avx2_loop<direction::to_windows>(in, out, n, lost_at, lost);
+        return avx2_loop<direction::to_dos>(in, out, n, journal);
+    return avx2_loop<direction::to_windows>(in, out, n, journal);
 }
 
 // One two-table byte permute looks up all 64 bytes in the 128-byte upper half;
@@ -146,36 +146,55 @@ GRKPAGE_VBMI inline __m512i vbmi_step(__m512i x, __m512i first, __m512i second,
     return y;
 }
 
-// Journals the 64 bytes of `x`, translated to `y`, into lost_at[0] and `lost`;
-// returns how many went into `lost`.
+// Journals the 64 bytes of `x` at `i`, translated to `y`, of which those in
+// `valid` are real.
+// `previous` holds the last destroyed byte before them in every lane: kept in
+// a vector, and found from `x` rather than from the compressed bytes, it is
+// ready for the next 64 bytes early.
 template <direction D>
-GRKPAGE_VBMI inline std::size_t vbmi_journal(__m512i x, __m512i y, __mmask64 valid,
-                                             std::uint64_t *lost_at, std::uint8_t *lost) {
+GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, std::size_t i,
+                                      journal_writer &journal, __m512i &previous) {
     // Destroyed: from the upper half into the lower, or the plus-minus sign.
     __mmask64 gone = _mm512_movepi8_mask(x) & ~_mm512_movepi8_mask(y);
     if constexpr (D == direction::to_dos)
         gone |=
             _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(static_cast<char>(to_dos_destroyed_upper)));
     gone &= valid;
-    *lost_at = gone;
+    journal.lost_at[i / 64] = gone;
     if (!gone)
-        return 0;
-    const auto count = static_cast<std::size_t>(__builtin_popcountll(gone));
-    const __mmask64 first = count == 64 ? ~__mmask64{0} : (__mmask64{1} << count) - 1;
+        return;
+    const auto count = static_cast<unsigned>(__builtin_popcountll(gone));
+    const auto first = [](unsigned k) { return k == 64 ? ~__mmask64{0} : (__mmask64{1} << k) - 1; };
+    // The destroyed bytes side by side, and each beside the one before it.
+    const __m512i lost = _mm512_maskz_compress_epi8(gone, x);
+    const __m512i one_back = _mm512_set_epi64(
+        0x3e3d3c3b3a393837, 0x363534333231302f, 0x2e2d2c2b2a292827, 0x262524232221201f,
+        0x1e1d1c1b1a191817, 0x161514131211100f, 0x0e0d0c0b0a090807, 0x0605040302010000);
+    const __m512i before = _mm512_mask_mov_epi8(
+        _mm512_maskz_permutexvar_epi8(~__mmask64{0}, one_back, lost), 1, previous);
+    const __mmask64 same = _mm512_cmpeq_epi8_mask(lost, before) & first(count);
+    const __mmask64 fresh = ~same & first(count);
+    const auto kept = static_cast<unsigned>(__builtin_popcountll(fresh));
     // A compress into a register, then a masked store: compressing straight to
     // memory is microcoded, and slow, on some processors.
-    _mm512_mask_storeu_epi8(lost, first, _mm512_maskz_compress_epi8(gone, x));
-    return count;
+    _mm512_mask_storeu_epi8(journal.originals + journal.kept, first(kept),
+                            _mm512_maskz_compress_epi8(fresh, lost));
+    journal.kept += kept;
+    journal.note_repeats(same, count);
+    const auto last = static_cast<char>(63 - __builtin_clzll(gone));
+    previous = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_set1_epi8(last), x);
 }
 
 template <direction D, bool Journal>
 GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
-                                  std::uint64_t *lost_at, std::uint8_t *lost) {
+                                  journal_writer *journal) {
     const byte_map &map = map_for(D);
     const __m512i first = _mm512_loadu_si512(map.data() + 128);
     const __m512i second = _mm512_loadu_si512(map.data() + 192);
-    // Kept in locals: stores through the byte pointers could alias them.
-    std::size_t count = 0;
+    // The journal's counters in a local: stores through its byte pointers
+    // could otherwise alias them.
+    journal_writer local = journal ? *journal : journal_writer{};
+    __m512i previous = _mm512_set1_epi8(static_cast<char>(local.previous));
     __mmask64 changed = 0, changes;
     std::size_t i = 0;
     for (; i + 64 <= n; i += 64) {
@@ -184,7 +203,7 @@ GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std
         _mm512_storeu_si512(out + i, y);
         changed |= changes;
         if constexpr (Journal)
-            count += vbmi_journal<D>(x, y, ~__mmask64{0}, lost_at + i / 64, lost + count);
+            vbmi_journal<D>(x, y, ~__mmask64{0}, i, local, previous);
     }
     if (i < n) {
         const __mmask64 rest = (__mmask64{1} << (n - i)) - 1; // n - i < 64
@@ -193,24 +212,24 @@ GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std
         _mm512_mask_storeu_epi8(out + i, rest, y);
         changed |= changes & rest;
         if constexpr (Journal)
-            count += vbmi_journal<D>(x, y, rest, lost_at + i / 64, lost + count);
+            vbmi_journal<D>(x, y, rest, i, local, previous);
     }
-    return {count, changed != 0};
-}
-
-template <direction D>
-GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
-                                  std::uint64_t *lost_at, std::uint8_t *lost) {
-    if (lost_at)
-        return vbmi_loop<D, true>(in, out, n, lost_at, lost);
-    return vbmi_loop<D, false>(in, out, n, lost_at, lost);
+    if constexpr (Journal) {
+        local.previous = static_cast<std::uint8_t>(_mm512_cvtsi512_si32(previous));
+        *journal = local;
+        return journal->finish(changed != 0);
+    }
+    return {0, 0, changed != 0};
 }
 
 translated translate_vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
-                          std::uint64_t *lost_at, std::uint8_t *lost) {
-    if (d == direction::to_dos)
-        return vbmi_loop<direction::to_dos>(in, out, n, lost_at, lost);
-    return vbmi_loop<direction::to_windows>(in, out, n, lost_at, lost);
+                          journal_writer *journal) {
+    const bool to_dos = d == direction::to_dos;
+    if (journal)
+        return to_dos ? vbmi_loop<direction::to_dos, true>(in, out, n, journal)
+                      : vbmi_loop<direction::to_windows, true>(in, out, n, journal);
+    return to_dos ? vbmi_loop<direction::to_dos, false>(in, out, n, nullptr)
+                  : vbmi_loop<direction::to_windows, false>(in, out, n, nullptr);
 }
 
 } // namespace

@@ -13,12 +13,48 @@ namespace codepage {
 
 enum class direction { to_windows, to_dos };
 
+// Where a kernel writes a journal (see codepage.hpp), and how far it has got.
+struct journal_writer {
+    std::uint64_t *lost_at;
+    std::uint64_t *repeats;
+    std::uint8_t *originals;
+    std::size_t lost = 0, kept = 0;
+    std::uint8_t previous = 0; // the last destroyed byte; 0 is never destroyed
+    std::uint64_t pending = 0; // repeat bits not yet stored
+
+    // Notes `count` destroyed bytes, bit j of `same` set when the j-th of them
+    // is the same as the one before it.
+    void note_repeats(std::uint64_t same, std::size_t count) {
+        const std::size_t fill = lost % 64;
+        pending |= same << fill;
+        repeats[lost / 64] = pending; // without a branch: the word is stored again until full
+        const std::uint64_t spilled = same >> 1 >> (63 - fill); // the bits past this word
+        pending = fill + count >= 64 ? spilled : pending;
+        lost += count;
+    }
+
+    // Notes one destroyed byte.
+    void note(std::uint8_t b) {
+        const bool same = b == previous;
+        if (!same)
+            originals[kept++] = b;
+        previous = b;
+        note_repeats(same, 1);
+    }
+
+    translated finish(bool changed) {
+        if (lost % 64)
+            repeats[lost / 64] = pending;
+        return {lost, kept, changed};
+    }
+};
+
 // Translates n bytes from `in` to `out`; the two are the same buffer or do not
-// overlap. With `lost_at` set, also fills the journal: (n + 63) / 64 words of
-// lost_at and up to n bytes of `lost`. Without it, `lost` is not used and
-// nothing is counted as lost.
+// overlap. With a journal, also fills it in: (n + 63) / 64 words of lost_at,
+// and as many destroyed bytes as there are. Without one, nothing is counted as
+// lost.
 using kernel_fn = translated (*)(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
-                                 direction, std::uint64_t *lost_at, std::uint8_t *lost);
+                                 direction, journal_writer *);
 
 struct kernel {
     const char *name;
@@ -27,7 +63,7 @@ struct kernel {
 
 // One table lookup per byte: the reference for every other kernel.
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
-                              std::uint64_t *lost_at, std::uint8_t *lost);
+                              journal_writer *);
 
 // Every kernel this processor can run, the portable one first and the fastest last.
 std::span<const kernel> supported_kernels();

@@ -9,8 +9,12 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string usage = "Usage: grkpage {-} filename(s)\n";
-std::string cant_open(const std::string &path) { return "Can't open file: " + path + "\n"; }
-std::string cant_write(const std::string &path) { return "Can't write file: " + path + "\n"; }
+std::string cant_open(const std::string &path) {
+    return "Can't open file: " + path + "\n";
+}
+std::string cant_write(const std::string &path) {
+    return "Can't write file: " + path + "\n";
+}
 
 // DOS: "ΑΒΓ ╔═╗ σς ≈~" and its Windows form.
 const bytes dos_text{0x80, 0x81, 0x82, ' ', 0xC9, 0xCD, 0xBB, ' ', 0xA9, 0xAA, ' ', 0xF7, '~'};
@@ -32,7 +36,9 @@ using CommandLine = TempDir;
 using Rewrite = TempDir;
 using Refuse = TempDir;
 
-TEST_F(CommandLine, NoArgumentsPrintsUsage) { expect_failure(run_program({}), usage); }
+TEST_F(CommandLine, NoArgumentsPrintsUsage) {
+    expect_failure(run_program({}), usage);
+}
 
 TEST_F(CommandLine, ConvertsDosToWindowsByDefault) {
     const auto f = file("a.txt", dos_text);
@@ -48,7 +54,9 @@ TEST_F(CommandLine, AnyFirstArgumentBeginningWithDashConvertsWindowsToDos) {
     }
 }
 
-TEST_F(CommandLine, DashAloneConvertsNothing) { expect_success(run_program({"-"})); }
+TEST_F(CommandLine, DashAloneConvertsNothing) {
+    expect_success(run_program({"-"}));
+}
 
 TEST_F(CommandLine, LaterDashIsAFileName) {
     const auto f = file("a.txt", dos_text);
@@ -173,8 +181,7 @@ TEST_F(Refuse, FifoWithoutWriterDoesNotHang) {
 
 TEST_F(Refuse, DevicesAreNotReadForever) {
     for (const std::string device : {"/dev/zero", "/dev/null"})
-        expect_failure(run_program({device}, within(std::chrono::seconds(5))),
-                       cant_open(device));
+        expect_failure(run_program({device}, within(std::chrono::seconds(5))), cant_open(device));
 }
 
 TEST_F(Refuse, MessageNamesAnyPathVerbatim) {

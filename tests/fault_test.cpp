@@ -23,12 +23,13 @@ bytes greek(std::size_t size) {
     return text;
 }
 
-// Every byte value, over and over, so that each block holds bytes of every kind:
-// Greek letters, frames, symbols, ASCII.
+// Every byte value, over and over, between runs of frame lines: each block
+// holds bytes of every kind, Greek letters, frames, symbols, ASCII.
 bytes every_byte(std::size_t size) {
     bytes text(size);
     for (std::size_t i = 0; i < size; ++i)
-        text[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+        text[i] =
+            i / 97 % 3 ? static_cast<std::uint8_t>(i * 7 + i / 256) : (i / 97 % 2 ? 0xCD : 0xBA);
     return text;
 }
 

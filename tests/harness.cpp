@@ -4,7 +4,9 @@
 #include <fstream>
 #include <stdexcept>
 
-bytes as_bytes(std::string_view text) { return bytes(text.begin(), text.end()); }
+bytes as_bytes(std::string_view text) {
+    return bytes(text.begin(), text.end());
+}
 
 bytes read_file(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);

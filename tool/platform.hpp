@@ -58,6 +58,9 @@ std::string shown_name(const native_char *path);
 // Writes `message` (UTF-8 on Windows) to standard error as it stands.
 void write_error(const std::string &message);
 
+// Asks for large pages behind a large buffer, where the system has them.
+void prefer_huge_pages(void *start, std::size_t size);
+
 // From here on, an interrupt (SIGINT, SIGTERM or SIGHUP; on Windows Ctrl-C,
 // Ctrl-Break or closing the console) is only noted, for the run to obey at a
 // point where no file is left half converted; and a file size limit makes a

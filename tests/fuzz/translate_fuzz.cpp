@@ -14,8 +14,7 @@ namespace {
 using bytes = std::vector<std::uint8_t>;
 using in_place = void (*)(std::span<std::uint8_t>);
 using journaled = translated (*)(std::span<const std::uint8_t>, std::span<std::uint8_t>, journal);
-using undoing = void (*)(std::span<std::uint8_t>, std::span<const std::uint64_t>,
-                         std::span<const std::uint8_t>);
+using undoing = void (*)(std::span<std::uint8_t>, filled_journal);
 
 void require(bool holds) {
     if (!holds)
@@ -35,18 +34,21 @@ bytes translate_every_way(const bytes &text, std::size_t cut, in_place whole, jo
     bytes pieces(text.size() + 1, guard);
     const std::span<const std::uint8_t> in(text);
     const std::span<std::uint8_t> out(pieces);
-    std::vector<std::uint64_t> lost_at((text.size() + 63) / 64 + 1);
-    bytes lost(text.size() + 1, guard);
+    const std::size_t words = (text.size() + 63) / 64;
+    std::vector<std::uint64_t> lost_at(words), repeats(words);
+    bytes originals(text.size() + 1);
     bytes undone(text.size());
     for (auto [from, to] : {std::pair{std::size_t{0}, cut}, {cut, text.size()}}) {
         const std::size_t n = to - from;
-        std::fill(lost.begin(), lost.end(), guard);
-        const translated t = piecewise(in.subspan(from, n), out.subspan(from, n), {lost_at, lost});
-        require(t.lost <= n && lost[t.lost] == guard);
+        std::fill(originals.begin(), originals.end(), guard);
+        const translated t =
+            piecewise(in.subspan(from, n), out.subspan(from, n), {lost_at, repeats, originals});
+        require(t.originals <= t.lost && t.lost <= n && originals[t.originals] == guard);
         require(t.changed == !std::equal(in.begin() + from, in.begin() + to, out.begin() + from));
         std::copy(out.begin() + from, out.begin() + to, undone.begin() + from);
-        undo(std::span(undone).subspan(from, n), std::span(lost_at).first((n + 63) / 64),
-             std::span(lost).first(t.lost));
+        undo(std::span(undone).subspan(from, n),
+             {std::span(lost_at).first((n + 63) / 64), std::span(repeats).first((t.lost + 63) / 64),
+              std::span(originals).first(t.originals)});
     }
     require(undone == text);
     require(pieces.back() == guard);
