@@ -2,7 +2,7 @@
 
 #include "platform.hpp"
 
-#include <cstring>
+#include <algorithm>
 #include <new>
 
 namespace {
@@ -30,9 +30,16 @@ constexpr std::size_t rounded_up(std::size_t bytes) {
 
 std::optional<journal> undo_journal::room(std::size_t block_size) {
     const std::size_t words = words_for(block_size);
-    const std::size_t needed = 2 * words * 8 + block_size;
+    // The originals, then room to copy the positions and repeat bits after them.
+    const std::size_t needed = block_size + 2 * words * 8;
     if (needed > chunk_size)
         return std::nullopt;
+    if (bit_words < 2 * words) {
+        bits.reset(new (std::nothrow) std::uint64_t[2 * words]);
+        bit_words = bits ? 2 * words : 0;
+        if (!bits)
+            return std::nullopt;
+    }
     if (chunks.empty() || used + needed > chunk_size) {
         if (!chunks.empty()) {
             ++chunk;
@@ -47,32 +54,33 @@ std::optional<journal> undo_journal::room(std::size_t block_size) {
             prefer_huge_pages(aligned_start(chunks.back().get()), chunk_size);
         }
     }
-    std::uint8_t *start = aligned_start(chunks[chunk].get()) + used;
-    auto *lost_at = reinterpret_cast<std::uint64_t *>(start);
-    last = {{lost_at, words}, {lost_at + words, words}, {start + 2 * words * 8, block_size}};
+    last = {{bits.get(), words},
+            {bits.get() + words, words},
+            {aligned_start(chunks[chunk].get()) + used, block_size}};
     return last;
 }
 
 bool undo_journal::keep(std::uint64_t offset, std::size_t size, translated t) {
     written_block block{offset, size, {}};
+    std::size_t end = used;
     if (t.lost > 0) {
-        // Packed: the positions, then the repeat bits used, then the originals.
+        // Packed: the originals, where they were written, then the positions
+        // and the repeat bits used.
         const std::size_t words = words_for(size), repeat_words = words_for(t.lost);
-        std::uint8_t *originals =
-            reinterpret_cast<std::uint8_t *>(last.repeats.data() + repeat_words);
-        std::memmove(originals, last.originals.data(), t.originals);
+        auto *copy =
+            reinterpret_cast<std::uint64_t *>(last.originals.data() + rounded_up(t.originals));
+        std::copy_n(last.lost_at.data(), words, copy);
+        std::copy_n(last.repeats.data(), repeat_words, copy + words);
         block.undo = {
-            last.lost_at.first(words), last.repeats.first(repeat_words), {originals, t.originals}};
+            {copy, words}, {copy + words, repeat_words}, last.originals.first(t.originals)};
+        end += rounded_up(t.originals) + (words + repeat_words) * 8;
     }
     try {
         written.push_back(block);
     } catch (const std::bad_alloc &) {
         return false;
     }
-    if (t.lost > 0)
-        used = static_cast<std::size_t>(block.undo.originals.data() + t.originals -
-                                        aligned_start(chunks[chunk].get()));
-    used = rounded_up(used);
+    used = end;
     return true;
 }
 

@@ -20,7 +20,9 @@ struct written_block {
 // Journals are packed one after another into large chunks of memory, asked for
 // in huge pages: a form full of frames journals a fifth of its size, and fresh
 // memory in small pages would cost more than the rewrite itself. The chunks
-// are kept from one file to the next.
+// are kept from one file to the next. The positions and repeat bits are
+// written first into room of their own and copied only for a block that
+// destroyed something, so a file with nothing to journal touches no chunk.
 class undo_journal {
   public:
     // Room for the journal of a block of up to `block_size` bytes, or nothing
@@ -38,7 +40,9 @@ class undo_journal {
 
   private:
     std::vector<std::unique_ptr<std::uint8_t[]>> chunks;
-    std::size_t chunk = 0, used = 0; // where the next room begins
+    std::size_t chunk = 0, used = 0;       // where the next room begins
+    std::unique_ptr<std::uint64_t[]> bits; // positions, then repeat bits, of one block
+    std::size_t bit_words = 0;
     journal last{};
     std::vector<written_block> written;
 };
