@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <new>
 #include <span>
 
 int to_windows = 1;
@@ -26,20 +24,14 @@ namespace {
 // the processor's cache between the read and the write, enough that the
 // system calls cost little.
 constexpr std::size_t block_size = 256 * 1024;
-constexpr std::size_t words_per_block = block_size / 64;
 
 [[noreturn]] void fail(const char *what, const native_char *path) {
     fatal(what + shown_name(path) + "\n");
 }
 
-// The block in hand, read, translated where it lies so that it stays in
-// cache, and written back. Taken once for the whole run.
-std::uint8_t *block_buffer(const native_char *path) {
-    static const std::unique_ptr<std::uint8_t[]> held(new (std::nothrow) std::uint8_t[block_size]);
-    if (!held)
-        fail("Can't read file: ", path);
-    return held.get();
-}
+// The block in hand: read, translated where it lies so that it stays in
+// cache, and written back.
+alignas(64) std::uint8_t block_buffer[block_size];
 
 struct translators {
     translated (*translate)(std::span<const std::uint8_t>, std::span<std::uint8_t>, journal);
@@ -73,7 +65,7 @@ void roll_back(int fd, std::span<const written_block> written, std::uint8_t *scr
 // the rewrite stops where it now ends. The holes of a sparse file read as
 // zeros, which stay zeros, so they are skipped.
 void rewrite_blocks(const native_char *path, int fd, std::uint64_t size, undo_journal &journal) {
-    std::uint8_t *const buffer = block_buffer(path);
+    std::uint8_t *const buffer = block_buffer;
     const auto [translate, undo] = chosen();
     const auto stop = [&](const char *what) {
         roll_back(fd, journal.blocks(), buffer);
@@ -132,7 +124,7 @@ void close_rewritten(const native_char *path, int fd, const undo_journal &journa
     const int spare = duplicate(fd);
     if (!close_file(fd)) {
         if (spare >= 0)
-            roll_back(spare, journal.blocks(), block_buffer(path));
+            roll_back(spare, journal.blocks(), block_buffer);
         fail("Can't write file: ", path);
     }
     if (spare >= 0 && !close_file(spare))
