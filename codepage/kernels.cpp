@@ -155,11 +155,11 @@ template <direction D>
 GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, std::size_t i,
                                       journal_writer &journal, __m512i &previous) {
     // Destroyed: from the upper half into the lower, or the plus-minus sign.
-    __mmask64 gone = _mm512_movepi8_mask(x) & ~_mm512_movepi8_mask(y);
+    __mmask64 gone = _mm512_mask_testn_epi8_mask(_mm512_movepi8_mask(x) & valid, y,
+                                                 _mm512_set1_epi8(static_cast<char>(0x80)));
     if constexpr (D == direction::to_dos)
-        gone |=
-            _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(static_cast<char>(to_dos_destroyed_upper)));
-    gone &= valid;
+        gone |= _mm512_mask_cmpeq_epi8_mask(
+            valid, x, _mm512_set1_epi8(static_cast<char>(to_dos_destroyed_upper)));
     journal.lost_at[i / 64] = gone;
     if (!gone)
         return;

@@ -10,6 +10,8 @@ namespace codepage {
 using upper_half = std::array<std::uint8_t, 128>;
 using byte_map = std::array<std::uint8_t, 256>;
 
+// The tables keep the shape of the grids they come from.
+// clang-format off
 // Output byte for each input byte 0x80-0xFF of code page 737; row 8x first.
 // Frames become + - | so that boxed layouts still line up; symbols that have
 // no counterpart in Windows-1253 become spaces rather than vanish.
@@ -51,6 +53,8 @@ inline constexpr upper_half windows_to_dos_table = {
     // Fx: small pi-omega; final sigma and sigma swap places
     0xA7, 0xA8, 0xAA, 0xA9, 0xAB, 0xAC, 0xAD, 0xAE, 0xAF, 0xE0, 0xE4, 0xE8, 0xE6, 0xE7, 0xE9, 0x20,
 };
+
+// clang-format on
 
 // A whole-byte map: the lower half unchanged, the upper half from the table.
 constexpr byte_map whole_map(const upper_half &upper) {
