@@ -70,8 +70,11 @@ __attribute__((target("avx2"))) translated avx2_loop(const std::uint8_t *in, std
     const __m256i tilde = _mm256_set1_epi8('~');
     const __m256i approx = _mm256_set1_epi8(static_cast<char>(0xF7));
     const __m256i plus_minus = _mm256_set1_epi8(static_cast<char>(to_dos_destroyed_upper));
+    // The journal's counters in a local: stores through its byte pointers
+    // could otherwise alias them.
+    journal_writer local = journal ? *journal : journal_writer{};
     if (journal)
-        std::fill_n(journal->lost_at, words_for(n), 0);
+        std::fill_n(local.lost_at, words_for(n), 0);
     __m256i differ = _mm256_setzero_si256();
 
     std::size_t i = 0;
@@ -103,19 +106,21 @@ __attribute__((target("avx2"))) translated avx2_loop(const std::uint8_t *in, std
             if constexpr (D == direction::to_dos)
                 gone = _mm256_or_si256(gone, _mm256_cmpeq_epi8(x, plus_minus));
             auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(gone));
-            journal->lost_at[i / 64] |= std::uint64_t{mask} << (i % 64);
+            local.lost_at[i / 64] |= std::uint64_t{mask} << (i % 64);
             if (mask) {
                 // From a copy: translating in place has overwritten `in` already.
                 alignas(32) std::uint8_t was[32];
                 _mm256_store_si256(reinterpret_cast<__m256i *>(was), x);
-                for (; mask; mask &= mask - 1)
-                    journal->note(was[__builtin_ctz(mask)]);
+                local.note_each(was, mask);
             }
         }
     }
     bool changed = !_mm256_testz_si256(differ, differ);
-    changed |= portable_part(in, out, i, n, D, journal);
-    return journal ? journal->finish(changed) : translated{0, 0, changed};
+    if (!journal)
+        return {0, 0, portable_part(in, out, i, n, D, nullptr) || changed};
+    changed |= portable_part(in, out, i, n, D, &local);
+    *journal = local;
+    return journal->finish(changed);
 }
 
 translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,

@@ -33,6 +33,22 @@ struct journal_writer {
         lost += count;
     }
 
+    // Notes the destroyed bytes among `bytes` picked by the set bits of `mask`,
+    // in order, without a branch on their values.
+    void note_each(const std::uint8_t *bytes, std::uint32_t mask) {
+        std::uint64_t same = 0;
+        std::size_t count = 0;
+        for (; mask; mask &= mask - 1, ++count) {
+            const std::uint8_t b = bytes[__builtin_ctz(mask)];
+            const bool repeat = b == previous;
+            originals[kept] = b; // kept only if it is not a repeat
+            kept += !repeat;
+            same |= std::uint64_t{repeat} << count;
+            previous = b;
+        }
+        note_repeats(same, count);
+    }
+
     // Notes one destroyed byte.
     void note(std::uint8_t b) {
         const bool same = b == previous;
