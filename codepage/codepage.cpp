@@ -18,8 +18,9 @@ translated translate(std::span<const std::uint8_t> from, std::span<std::uint8_t>
 
 translated translate(std::span<const std::uint8_t> from, std::span<std::uint8_t> to, direction d,
                      journal undo) {
-    assert(undo.lost_at.size() >= (from.size() + 63) / 64 &&
-           undo.repeats.size() >= (from.size() + 63) / 64 && undo.originals.size() >= from.size());
+    assert(undo.lost_at.size() >= journal_words(from.size()) &&
+           undo.repeats.size() >= journal_words(from.size()) &&
+           undo.originals.size() >= from.size());
     codepage::journal_writer writer{undo.lost_at.data(), undo.repeats.data(),
                                     undo.originals.data()};
     return translate(from, to, d, &writer);

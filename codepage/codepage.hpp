@@ -29,10 +29,15 @@ void windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uint8_t> 
 // the one before it; the others are in `originals`, in order. Frames come in
 // runs, so a form full of them journals little more than their positions.
 struct journal {
-    std::span<std::uint64_t> lost_at;  // room for (size + 63) / 64 words
+    std::span<std::uint64_t> lost_at;  // room for journal_words(size) words
     std::span<std::uint64_t> repeats;  // as much room
     std::span<std::uint8_t> originals; // room for `size` bytes
 };
+
+// The words of lost_at that a journal of `size` bytes needs.
+constexpr std::size_t journal_words(std::size_t size) {
+    return (size + 63) / 64;
+}
 
 // What a journaled translation did.
 struct translated {

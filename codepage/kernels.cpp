@@ -18,10 +18,6 @@ constexpr const byte_map &map_for(direction d) {
     return d == direction::to_dos ? to_dos_map : to_windows_map;
 }
 
-constexpr std::size_t words_for(std::size_t n) {
-    return (n + 63) / 64;
-}
-
 // Bytes [i, n) one at a time; with a journal, whose lost_at words the caller
 // has cleared.
 bool portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std::size_t n,
@@ -35,7 +31,7 @@ bool portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std
         changed |= y != b;
         if (journal && inverse[y] != b) {
             journal->lost_at[i / 64] |= std::uint64_t{1} << (i % 64);
-            journal->note(b);
+            journal->note_each(&b, 1);
         }
         out[i] = y;
     }
@@ -48,7 +44,7 @@ translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::si
                               journal_writer *journal) {
     if (!journal)
         return {0, 0, portable_part(in, out, 0, n, d, nullptr)};
-    std::fill_n(journal->lost_at, words_for(n), 0);
+    std::fill_n(journal->lost_at, journal_words(n), 0);
     return journal->finish(portable_part(in, out, 0, n, d, journal));
 }
 
@@ -74,7 +70,7 @@ __attribute__((target("avx2"))) translated avx2_loop(const std::uint8_t *in, std
     // could otherwise alias them.
     journal_writer local = journal ? *journal : journal_writer{};
     if (journal)
-        std::fill_n(local.lost_at, words_for(n), 0);
+        std::fill_n(local.lost_at, journal_words(n), 0);
     __m256i differ = _mm256_setzero_si256();
 
     std::size_t i = 0;
@@ -152,10 +148,9 @@ GRKPAGE_VBMI inline __m512i vbmi_step(__m512i x, __m512i first, __m512i second,
 }
 
 // Journals the 64 bytes of `x` at `i`, translated to `y`, of which those in
-// `valid` are real.
-// `previous` holds the last destroyed byte before them in every lane: kept in
-// a vector, and found from `x` rather than from the compressed bytes, it is
-// ready for the next 64 bytes early.
+// `valid` are real. `previous` holds the last destroyed byte before them in
+// every lane: kept in a vector, and found from `x` rather than from the
+// compressed bytes, it is ready for the next 64 bytes early.
 template <direction D>
 GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, std::size_t i,
                                       journal_writer &journal, __m512i &previous) {

@@ -49,15 +49,6 @@ struct journal_writer {
         note_repeats(same, count);
     }
 
-    // Notes one destroyed byte.
-    void note(std::uint8_t b) {
-        const bool same = b == previous;
-        if (!same)
-            originals[kept++] = b;
-        previous = b;
-        note_repeats(same, 1);
-    }
-
     translated finish(bool changed) {
         if (lost % 64)
             repeats[lost / 64] = pending;

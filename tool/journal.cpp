@@ -17,10 +17,6 @@ std::uint8_t *aligned_start(std::uint8_t *p) {
     return p + ((huge_page - at % huge_page) % huge_page);
 }
 
-constexpr std::size_t words_for(std::size_t size) {
-    return (size + 63) / 64;
-}
-
 // Keeps the 64-bit words that follow in each chunk aligned.
 constexpr std::size_t rounded_up(std::size_t bytes) {
     return (bytes + 7) / 8 * 8;
@@ -29,33 +25,28 @@ constexpr std::size_t rounded_up(std::size_t bytes) {
 } // namespace
 
 std::optional<journal> undo_journal::room(std::size_t block_size) {
-    const std::size_t words = words_for(block_size);
+    const std::size_t words = journal_words(block_size);
     // The originals, then room to copy the positions and repeat bits after them.
     const std::size_t needed = block_size + 2 * words * 8;
     if (needed > chunk_size)
         return std::nullopt;
-    if (bit_words < 2 * words) {
-        bits.reset(new (std::nothrow) std::uint64_t[2 * words]);
-        bit_words = bits ? 2 * words : 0;
-        if (!bits)
-            return std::nullopt;
-    }
-    if (chunks.empty() || used + needed > chunk_size) {
-        if (!chunks.empty()) {
-            ++chunk;
-            used = 0;
-        }
-        if (chunk == chunks.size()) {
-            try {
-                chunks.emplace_back(new std::uint8_t[chunk_size + huge_page]);
-            } catch (const std::bad_alloc &) {
-                return std::nullopt;
+    try {
+        bits.resize(std::max(bits.size(), 2 * words));
+        if (chunks.empty() || used + needed > chunk_size) {
+            if (!chunks.empty()) {
+                ++chunk;
+                used = 0;
             }
-            prefer_huge_pages(aligned_start(chunks.back().get()), chunk_size);
+            if (chunk == chunks.size()) {
+                chunks.emplace_back(new std::uint8_t[chunk_size + huge_page]);
+                prefer_huge_pages(aligned_start(chunks.back().get()), chunk_size);
+            }
         }
+    } catch (const std::bad_alloc &) {
+        return std::nullopt;
     }
-    last = {{bits.get(), words},
-            {bits.get() + words, words},
+    last = {{bits.data(), words},
+            {bits.data() + words, words},
             {aligned_start(chunks[chunk].get()) + used, block_size}};
     return last;
 }
@@ -66,7 +57,7 @@ bool undo_journal::keep(std::uint64_t offset, std::size_t size, translated t) {
     if (t.lost > 0) {
         // Packed: the originals, where they were written, then the positions
         // and the repeat bits used.
-        const std::size_t words = words_for(size), repeat_words = words_for(t.lost);
+        const std::size_t words = journal_words(size), repeat_words = journal_words(t.lost);
         auto *copy =
             reinterpret_cast<std::uint64_t *>(last.originals.data() + rounded_up(t.originals));
         std::copy_n(last.lost_at.data(), words, copy);

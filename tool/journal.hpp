@@ -40,9 +40,8 @@ class undo_journal {
 
   private:
     std::vector<std::unique_ptr<std::uint8_t[]>> chunks;
-    std::size_t chunk = 0, used = 0;       // where the next room begins
-    std::unique_ptr<std::uint64_t[]> bits; // positions, then repeat bits, of one block
-    std::size_t bit_words = 0;
+    std::size_t chunk = 0, used = 0; // where the next room begins
+    std::vector<std::uint64_t> bits; // positions, then repeat bits, of one block
     journal last{};
     std::vector<written_block> written;
 };

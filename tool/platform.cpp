@@ -1,9 +1,9 @@
 #include "platform.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #ifdef _WIN32
-#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <fcntl.h>
@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
