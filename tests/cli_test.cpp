@@ -81,6 +81,17 @@ TEST_F(CommandLine, SameFileTwiceIsConvertedTwice) {
     EXPECT_EQ(read_file(f), (bytes{'+', '+'})); // 0x80 -> 0xC1 -> '+'
 }
 
+// As cron or a launcher may start it: no file takes a standard stream's number.
+TEST_F(CommandLine, ConvertsEveryFileWithStandardStreamsClosed) {
+    const std::vector<std::string> files{file("1.txt", dos_text), file("2.txt", dos_text),
+                                         file("3.txt", dos_text)};
+    run_options options;
+    options.closed = {0, 1, 2};
+    expect_success(run_program(files, options));
+    for (const auto &f : files)
+        EXPECT_EQ(read_file(f), windows_text) << f;
+}
+
 // On Windows a name outside the ANSI code page must still open, and the message
 // shows it as typed (UTF-8 when standard error is not a console).
 TEST_F(CommandLine, OpensNamesInAnyScript) {

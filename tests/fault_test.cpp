@@ -59,10 +59,11 @@ pid_t holder_of(const std::string &path) {
     throw std::runtime_error("no process opened " + path);
 }
 
-// Runs the program under strace, each `call` on `path` held up for `delay`:
-// a real window in which to act while the program has the file open.
-run_options slowed(const std::string &call, const std::string &path,
-                   std::chrono::milliseconds delay) {
+// Runs the program under strace, which does `injection` (as its -e inject=
+// takes it) to each `call` on `path`: a real failure of a real system call,
+// or a real window in which to act while the program has the file open.
+run_options injected(const std::string &call, const std::string &injection,
+                     const std::string &path) {
     run_options options;
     options.wrapper = {"strace",
                        "-o",
@@ -70,10 +71,16 @@ run_options slowed(const std::string &call, const std::string &path,
                        "-e",
                        "trace=" + call,
                        "-e",
-                       "inject=" + call + ":delay_enter=" + std::to_string(delay.count() * 1000),
+                       "inject=" + call + ":" + injection,
                        "-P",
                        path};
     return options;
+}
+
+// Each `call` on `path` held up for `delay`.
+run_options slowed(const std::string &call, const std::string &path,
+                   std::chrono::milliseconds delay) {
+    return injected(call, "delay_enter=" + std::to_string(delay.count() * 1000), path);
 }
 
 // What the program reads and writes at a time.
@@ -118,33 +125,159 @@ INSTANTIATE_TEST_SUITE_P(Cuts, FailedWrite,
                                            cut{true, 24 * block, false},
                                            cut{false, 24 * block + 150, true}));
 
-class Interrupt : public TempDir, public ::testing::WithParamInterface<int> {};
+struct interruption {
+    int signal;
+    const char *call;                // the system call held up when it arrives
+    std::size_t size;                // of the file
+    std::chrono::milliseconds after; // from the file's opening
+    bool after_last_write = false;   // then the file stays converted; it is named last
+};
 
-// The signal arrives while a write is held up; the program may only end once
-// the file is back as it was (or, if it came after the last write, converted),
-// and it must not go on to the next file.
-TEST_P(Interrupt, LeavesTheFileWholeAndTheNextUntouched) {
+void PrintTo(const interruption &i, std::ostream *os) {
+    *os << sigabbrev_np(i.signal) << " during " << i.call << " of " << i.size << " bytes";
+}
+
+class Interrupt : public TempDir, public ::testing::WithParamInterface<interruption> {};
+
+// The signal arrives while a read or write is held up, before the last block
+// is written back: the program may only end, by that signal, once the file is
+// back as it was, and it must not go on to the next file. It obeys at the next
+// block, not after writing all thirty (which would take six seconds). A signal
+// after the last write leaves the file converted, and still ends the run.
+TEST_P(Interrupt, PutsTheFileBackAndLeavesTheNextUntouched) {
     if (runs_windows_program())
         GTEST_SKIP() << "wine does not pass POSIX signals on as console events";
-    const int signal = GetParam();
-    const bytes text = every_byte(6 * block + 11);
+    const interruption i = GetParam();
+    const bytes text = every_byte(i.size);
     const auto f = file("a.txt", text), next = file("b.txt", text);
-    run_options options = slowed("pwrite64", f, std::chrono::milliseconds(200));
+    run_options options = slowed(i.call, f, std::chrono::milliseconds(200));
+    options.timeout = std::chrono::seconds(3);
     options.meanwhile = [&] {
         const pid_t program = holder_of(f);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // in the second write
-        kill(program, signal);
+        std::this_thread::sleep_for(i.after);
+        kill(program, i.signal);
     };
-    const run_result r = run_program({f, next}, options);
-    EXPECT_EQ(r.signal, signal);
+    std::vector<std::string> args{f};
+    if (!i.after_last_write)
+        args.push_back(next);
+    const run_result r = run_program(args, options);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal, i.signal);
     EXPECT_EQ(r.err, "");
-    const bytes now = read_file(f);
-    EXPECT_TRUE(now == text || now == converted(text)) << "half converted";
+    EXPECT_EQ(read_file(f), i.after_last_write ? converted(text) : text);
     EXPECT_EQ(read_file(next), text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, Interrupt, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const auto &info) { return std::string(sigabbrev_np(info.param)); });
+using namespace std::chrono_literals;
+constexpr std::size_t thirty_blocks = 30 * block + 11;
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, Interrupt,
+    ::testing::Values(
+        // In the second of 31 writes.
+        interruption{SIGINT, "pwrite64", thirty_blocks, 300ms},
+        interruption{SIGTERM, "pwrite64", thirty_blocks, 300ms},
+        interruption{SIGHUP, "pwrite64", thirty_blocks, 300ms},
+        interruption{SIGQUIT, "pwrite64", thirty_blocks, 300ms},
+        interruption{SIGALRM, "pwrite64", thirty_blocks, 300ms},
+        interruption{SIGUSR1, "pwrite64", thirty_blocks, 300ms},
+        interruption{SIGPIPE, "pwrite64", thirty_blocks, 300ms},
+        // While the only block is read: nothing is checked after it but the end.
+        interruption{SIGINT, "pread64", 4, 100ms},
+        // While the last file is closed.
+        interruption{SIGINT, "close", 4, 100ms, true}),
+    [](const auto &info) {
+        return std::string(sigabbrev_np(info.param.signal)) + "_during_" + info.param.call;
+    });
+
+struct system_fault {
+    const char *name, *call, *injection;
+    std::vector<std::string> limit; // a command the program runs under, inside strace
+    const char *message;
+    bool stderr_closed = false; // as cron or a launcher may start it
+};
+
+void PrintTo(const system_fault &f, std::ostream *os) {
+    *os << f.name;
+}
+
+class SystemFault : public TempDir, public ::testing::WithParamInterface<system_fault> {};
+
+// A system call fails as a disk or a file system can make it fail: the file is
+// put back (or never touched), the message names it, the next file is untouched.
+TEST_P(SystemFault, LeavesTheFileAsItWas) {
+    if (runs_windows_program())
+        GTEST_SKIP() << "strace cannot follow the program under wine";
+    const system_fault fault = GetParam();
+    const bytes text = every_byte(3 * block);
+    const auto f = file("a.txt", text), next = file("b.txt", text);
+    run_options options = injected(fault.call, fault.injection, f);
+    options.wrapper.insert(options.wrapper.end(), fault.limit.begin(), fault.limit.end());
+    if (fault.stderr_closed)
+        options.closed = {2};
+    // With standard error closed the message goes nowhere, and above all not
+    // into the file.
+    expect_failure(run_program({f, next}, options),
+                   fault.stderr_closed ? "" : fault.message + f + "\n");
+    EXPECT_EQ(read_file(f), text);
+    EXPECT_EQ(read_file(next), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, SystemFault,
+    ::testing::Values(
+        // A failed write-back reported by the close, with the spare at hand.
+        system_fault{"CloseFails", "close", "error=EIO:when=1", {}, "Can't write file: "},
+        // No descriptor left for the spare: nothing may be written.
+        system_fault{"CloseFailsAndNoRoomForTheSpare",
+                     "close",
+                     "error=EIO",
+                     {"prlimit", "--nofile=4", "--"},
+                     "Can't write file: "},
+        // The second read says the file ends, while it does not.
+        system_fault{"ReadEndsEarly", "pread64", "retval=0:when=2", {}, "Can't read file: "},
+        system_fault{"ReadEndsEarlyWithStandardErrorClosed",
+                     "pread64",
+                     "retval=0:when=2",
+                     {},
+                     "Can't read file: ",
+                     true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Another program cuts the file short while it is converted: the run ends
+// where the file now ends, what is left converted, and no longer than that.
+TEST_F(Fault, FileCutShortMeanwhileKeepsItsNewLength) {
+    if (runs_windows_program())
+        GTEST_SKIP()
+            << "the window is made with strace, which cannot follow the program under wine";
+    const bytes text = every_byte(3 * block);
+    const auto f = file("a.txt", text);
+    const std::size_t left = block + 100;
+    run_options options = slowed("pread64", f, std::chrono::milliseconds(300));
+    options.meanwhile = [&] {
+        holder_of(f);
+        fs::resize_file(f, left); // before the first read gets its bytes
+    };
+    expect_success(run_program({f}, options));
+    EXPECT_EQ(read_file(f), converted(bytes(text.begin(), text.begin() + left)));
+}
+
+// Text that destroys nothing asks for no journal memory at all.
+TEST_F(Fault, TextWithNothingToJournalConvertsInLittleMemory) {
+#ifdef GRKPAGE_SANITIZED
+    GTEST_SKIP() << "the sanitizer reserves more address space than the limit allows";
+#else
+    if (runs_windows_program())
+        GTEST_SKIP() << "wine reserves more address space than the limit allows";
+    const bytes one = greek(1), prose = greek(10 << 20);
+    const auto a = file("one.txt", one), b = file("prose.txt", prose);
+    run_options options;
+    options.address_space = 16u << 20;
+    expect_success(run_program({a, b}, options));
+    EXPECT_EQ(read_file(a), converted(one));
+    EXPECT_EQ(read_file(b), converted(prose));
+#endif
+}
 
 // An editor saves a new text over the name while the program reads the old
 // one: the old file is converted, and the new one is not touched.

@@ -26,7 +26,19 @@ namespace {
     const int in = open("/dev/null", O_RDONLY);
     if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
         _exit(126);
-    std::signal(SIGXFSZ, options.sigxfsz_ignored ? SIG_IGN : SIG_DFL); // kept across exec
+    close_range(3, ~0u, 0); // nothing of the test runner's is the program's
+    for (const int fd : options.closed)
+        close(fd);
+    // Whatever the test runner left ignored or blocked is not the program's
+    // to inherit; both are kept across exec.
+    for (int signal = 1; signal < NSIG; ++signal)
+        std::signal(signal, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    std::signal(SIGXFSZ, options.sigxfsz_ignored ? SIG_IGN : SIG_DFL);
+    const rlimit no_core{0, 0}; // SIGQUIT and SIGABRT leave no core file behind
+    setrlimit(RLIMIT_CORE, &no_core);
     if (options.file_size) {
         const rlimit limit{*options.file_size, *options.file_size};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)

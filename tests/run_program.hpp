@@ -21,6 +21,7 @@ struct run_options {
     std::optional<rlim_t> file_size;     // RLIMIT_FSIZE
     bool sigxfsz_ignored = false;        // as a parent may leave it; a shell does not
     std::optional<rlim_t> address_space; // RLIMIT_AS
+    std::vector<int> closed;             // standard streams the program starts without
     std::vector<std::string> wrapper;    // a command to run the program under, such as strace
     std::function<void()> meanwhile;     // done while the program runs
 };
@@ -33,5 +34,6 @@ std::string program_path();
 bool runs_windows_program();
 
 // Runs the program with `args` (after its own name), standard input from
-// /dev/null, killing it when the timeout passes.
+// /dev/null, every signal at its default and unblocked, no core dump, killing
+// it when the timeout passes.
 run_result run_program(const std::vector<std::string> &args, const run_options &options = {});

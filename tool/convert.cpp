@@ -15,15 +15,16 @@ int to_windows = 1;
 
 void fatal(const std::string &message) {
     write_error(message);
+    end_if_interrupted();
     std::exit(1);
 }
 
-namespace {
+void end_if_interrupted() {
+    if (const int interrupt = pending_interrupt())
+        obey_interrupt(interrupt);
+}
 
-// Bytes read, translated and written back at a time: few enough to stay in
-// the processor's cache between the read and the write, enough that the
-// system calls cost little.
-constexpr std::size_t block_size = 256 * 1024;
+namespace {
 
 [[noreturn]] void fail(const char *what, const native_char *path) {
     fatal(what + shown_name(path) + "\n");
@@ -59,24 +60,39 @@ void roll_back(int fd, std::span<const written_block> written, std::uint8_t *scr
     }
 }
 
+// Whether the file now ends at or before `end`: a read that stopped there saw
+// the file cut short, and did not just stop early, as the read of a network
+// or user-space file system may.
+bool ends_by(int fd, std::uint64_t end) {
+    const auto now = regular_file_size(fd);
+    return now && *now <= end;
+}
+
 // Translates the first `size` bytes of the file block by block, each written
-// back where it was read, keeping in `journal` what undoing them takes. Bytes
-// appended meanwhile are left alone; if the file has been cut short meanwhile,
-// the rewrite stops where it now ends. The holes of a sparse file read as
-// zeros, which stay zeros, so they are skipped.
-void rewrite_blocks(const native_char *path, int fd, std::uint64_t size, undo_journal &journal) {
+// back where it was read, keeping in `journal` what undoing them takes.
+// Returns a second descriptor for the file, taken before the first write (so
+// that a failure to get one leaves the file untouched), or -1 when nothing
+// was written. Bytes appended meanwhile are left alone; if the file has been
+// cut short meanwhile, the rewrite stops where it now ends. The holes of a
+// sparse file read as zeros, which stay zeros, so they are skipped. An
+// interrupt noted before the last block is written back puts the file back.
+int rewrite_blocks(const native_char *path, int fd, std::uint64_t size, undo_journal &journal) {
     std::uint8_t *const buffer = block_buffer;
     const auto [translate, undo] = chosen();
     const auto stop = [&](const char *what) {
         roll_back(fd, journal.blocks(), buffer);
         fail(what, path);
     };
-    std::uint64_t hole = size > block_size ? hole_from(fd, 0, size) : size;
-    for (std::uint64_t offset = 0; offset < size;) {
+    const auto obey_any_interrupt = [&] {
         if (const int interrupt = pending_interrupt()) {
             roll_back(fd, journal.blocks(), buffer);
             obey_interrupt(interrupt);
         }
+    };
+    int spare = -1;
+    std::uint64_t hole = size > block_size ? hole_from(fd, 0, size) : size;
+    for (std::uint64_t offset = 0; offset < size;) {
+        obey_any_interrupt();
         if (offset >= hole) {
             offset = data_from(fd, offset, size);
             if (offset >= size)
@@ -88,14 +104,16 @@ void rewrite_blocks(const native_char *path, int fd, std::uint64_t size, undo_jo
         const auto got = read_at(fd, buffer, wanted, offset);
         if (!got)
             stop("Can't read file: ");
-        const auto room = journal.room(block_size);
-        if (!room)
+        const bool cut_short = *got < wanted;
+        if (cut_short && !ends_by(fd, offset + *got))
             stop("Can't read file: ");
         const std::span<std::uint8_t> block(buffer, *got);
-        const translated t = translate(block, block, *room);
+        const translated t = translate(block, block, journal.scratch());
         // A block without a byte to change is not written: an ASCII file costs
         // only its reads.
         if (t.changed) {
+            if (spare < 0 && (spare = duplicate(fd)) < 0)
+                fail("Can't write file: ", path); // nothing is written yet
             if (!journal.keep(offset, block.size(), t))
                 stop("Can't read file: ");
             if (!write_at(fd, block.data(), block.size(), offset)) {
@@ -107,27 +125,30 @@ void rewrite_blocks(const native_char *path, int fd, std::uint64_t size, undo_jo
                 fail("Can't write file: ", path);
             }
         }
-        if (*got < wanted)
+        if (cut_short)
             break;
         offset += *got;
     }
+    // Up to here an interrupt, even one noted while the last block was in
+    // hand, puts the whole file back.
+    obey_any_interrupt();
+    return spare;
 }
 
 // Some file systems (NFS among them) report a failed write-back only when the
-// file is closed. A duplicate closed first leaves a descriptor to roll back
-// through.
-void close_rewritten(const native_char *path, int fd, const undo_journal &journal) {
-    if (journal.blocks().empty()) {
+// file is closed: the spare, closed last, leaves a descriptor to roll back
+// through. A failure of that last close cannot be rolled back.
+void close_rewritten(const native_char *path, int fd, int spare, const undo_journal &journal) {
+    if (spare < 0) {
         close_file(fd); // nothing was written, so nothing can be lost
         return;
     }
-    const int spare = duplicate(fd);
     if (!close_file(fd)) {
-        if (spare >= 0)
-            roll_back(spare, journal.blocks(), block_buffer);
+        roll_back(spare, journal.blocks(), block_buffer);
+        close_file(spare);
         fail("Can't write file: ", path);
     }
-    if (spare >= 0 && !close_file(spare))
+    if (!close_file(spare))
         fail("Can't write file: ", path);
 }
 
@@ -135,8 +156,7 @@ void close_rewritten(const native_char *path, int fd, const undo_journal &journa
 
 void convert_file(const native_char *path) {
     // An interrupt between two files: the next one is not touched.
-    if (const int interrupt = pending_interrupt())
-        obey_interrupt(interrupt);
+    end_if_interrupted();
     const open_file_handle file = open_file(path);
     if (file.fd < 0)
         fail("Can't open file: ", path);
@@ -153,6 +173,6 @@ void convert_file(const native_char *path) {
         fail("Can't write file: ", path);
     static undo_journal journal;
     journal.clear();
-    rewrite_blocks(path, file.fd, *size, journal);
-    close_rewritten(path, file.fd, journal);
+    const int spare = rewrite_blocks(path, file.fd, *size, journal);
+    close_rewritten(path, file.fd, spare, journal);
 }

@@ -7,76 +7,88 @@
 
 namespace {
 
-constexpr std::size_t chunk_size = 32 * 1024 * 1024;
+// The room every block is journaled in first: its positions, its repeat bits,
+// and its destroyed bytes. Fixed, like the block buffer: nothing to ask for.
+constexpr std::size_t scratch_words = journal_words(block_size);
+alignas(64) std::uint64_t scratch_bits[2 * scratch_words];
+alignas(64) std::uint8_t scratch_originals[block_size];
 
-// Chunks begin on a huge page boundary, so that every page of them can be huge.
+// The first piece holds a few blocks' journals; each next one is twice as
+// large, up to the largest.
+constexpr std::size_t smallest_piece = 512 * 1024;
+constexpr std::size_t largest_piece = 32 * 1024 * 1024;
+
+// Pieces from this size on begin on a huge page boundary, so that every page
+// of them can be huge; smaller ones are not worth the waste.
 constexpr std::size_t huge_page = 2 * 1024 * 1024;
+constexpr std::size_t huge_from = 4 * 1024 * 1024;
 
 std::uint8_t *aligned_start(std::uint8_t *p) {
     const auto at = reinterpret_cast<std::uintptr_t>(p);
     return p + ((huge_page - at % huge_page) % huge_page);
 }
 
-// Keeps the 64-bit words that follow in each chunk aligned.
+// Keeps the 64-bit words that begin each kept journal aligned.
 constexpr std::size_t rounded_up(std::size_t bytes) {
     return (bytes + 7) / 8 * 8;
 }
 
 } // namespace
 
-std::optional<journal> undo_journal::room(std::size_t block_size) {
-    const std::size_t words = journal_words(block_size);
-    // The originals, then room to copy the positions and repeat bits after them.
-    const std::size_t needed = block_size + 2 * words * 8;
-    if (needed > chunk_size)
-        return std::nullopt;
-    try {
-        bits.resize(std::max(bits.size(), 2 * words));
-        if (chunks.empty() || used + needed > chunk_size) {
-            if (!chunks.empty()) {
-                ++chunk;
-                used = 0;
-            }
-            if (chunk == chunks.size()) {
-                chunks.emplace_back(new std::uint8_t[chunk_size + huge_page]);
-                prefer_huge_pages(aligned_start(chunks.back().get()), chunk_size);
-            }
-        }
-    } catch (const std::bad_alloc &) {
-        return std::nullopt;
+journal undo_journal::scratch() {
+    return {{scratch_bits, scratch_words},
+            {scratch_bits + scratch_words, scratch_words},
+            {scratch_originals, block_size}};
+}
+
+// Makes room for `bytes` in the piece in use, or else in the next one, kept
+// from an earlier file or new. Throws std::bad_alloc.
+void undo_journal::make_room(std::size_t bytes) {
+    for (; in_use < pieces.size(); ++in_use, used = 0)
+        if (used + bytes <= pieces[in_use].size)
+            return;
+    const std::size_t size = std::max(
+        bytes, std::min(largest_piece, smallest_piece << std::min<std::size_t>(pieces.size(), 16)));
+    piece fresh{};
+    fresh.size = size;
+    if (size >= huge_from) {
+        fresh.memory.reset(new std::uint8_t[size + huge_page]);
+        fresh.start = aligned_start(fresh.memory.get());
+        prefer_huge_pages(fresh.start, size);
+    } else {
+        fresh.memory.reset(new std::uint8_t[size]);
+        fresh.start = fresh.memory.get();
     }
-    last = {{bits.data(), words},
-            {bits.data() + words, words},
-            {aligned_start(chunks[chunk].get()) + used, block_size}};
-    return last;
+    pieces.push_back(std::move(fresh));
+    used = 0;
 }
 
 bool undo_journal::keep(std::uint64_t offset, std::size_t size, translated t) {
     written_block block{offset, size, {}};
-    std::size_t end = used;
-    if (t.lost > 0) {
-        // Packed: the originals, where they were written, then the positions
-        // and the repeat bits used.
-        const std::size_t words = journal_words(size), repeat_words = journal_words(t.lost);
-        auto *copy =
-            reinterpret_cast<std::uint64_t *>(last.originals.data() + rounded_up(t.originals));
-        std::copy_n(last.lost_at.data(), words, copy);
-        std::copy_n(last.repeats.data(), repeat_words, copy + words);
-        block.undo = {
-            {copy, words}, {copy + words, repeat_words}, last.originals.first(t.originals)};
-        end += rounded_up(t.originals) + (words + repeat_words) * 8;
-    }
     try {
+        if (t.lost > 0) {
+            // Packed: the positions, the repeat bits used, then the originals.
+            const std::size_t words = journal_words(size), repeat_words = journal_words(t.lost);
+            const std::size_t bits_size = (words + repeat_words) * 8;
+            make_room(bits_size + t.originals);
+            std::uint8_t *const at = pieces[in_use].start + used;
+            auto *const bits = reinterpret_cast<std::uint64_t *>(at);
+            std::copy_n(scratch_bits, words, bits);
+            std::copy_n(scratch_bits + scratch_words, repeat_words, bits + words);
+            std::copy_n(scratch_originals, t.originals, at + bits_size);
+            block.undo = {
+                {bits, words}, {bits + words, repeat_words}, {at + bits_size, t.originals}};
+            used += rounded_up(bits_size + t.originals);
+        }
         written.push_back(block);
     } catch (const std::bad_alloc &) {
         return false;
     }
-    used = end;
     return true;
 }
 
 void undo_journal::clear() {
     written.clear();
-    chunk = 0;
+    in_use = 0;
     used = 0;
 }

@@ -7,9 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <vector>
+
+// Bytes read, translated and written back at a time: few enough to stay in
+// the processor's cache between the read and the write, enough that the
+// system calls cost little.
+constexpr std::size_t block_size = 256 * 1024;
 
 struct written_block {
     std::uint64_t offset;
@@ -17,20 +21,21 @@ struct written_block {
     filled_journal undo; // empty when nothing was destroyed
 };
 
-// Journals are packed one after another into large chunks of memory, asked for
-// in huge pages: a form full of frames journals a fifth of its size, and fresh
-// memory in small pages would cost more than the rewrite itself. The chunks
-// are kept from one file to the next. The positions and repeat bits are
-// written first into room of their own and copied only for a block that
-// destroyed something, so a file with nothing to journal touches no chunk.
+// A block is translated with a journal in fixed room of its own (scratch());
+// only a block that destroyed something has that journal copied into memory
+// that is kept, so a file with nothing to journal asks for no memory at all.
+// Kept journals are packed one after another into pieces that grow with what
+// is kept: small first, then larger, the large ones asked for in huge pages
+// (fresh memory in small pages would cost more than the rewrite itself). The
+// pieces are kept from one file to the next.
 class undo_journal {
   public:
-    // Room for the journal of a block of up to `block_size` bytes, or nothing
-    // when there is no memory for it.
-    std::optional<journal> room(std::size_t block_size);
+    // Room for the journal of one block of up to block_size bytes.
+    journal scratch();
 
-    // Keeps the journal that translating the block written at `offset` just
-    // filled in the last room(). False when there is no memory.
+    // Records the block of `size` bytes written at `offset`, keeping the
+    // journal that translating it filled in scratch(). False when there is no
+    // memory for it.
     bool keep(std::uint64_t offset, std::size_t size, translated t);
 
     std::span<const written_block> blocks() const { return written; }
@@ -39,9 +44,14 @@ class undo_journal {
     void clear();
 
   private:
-    std::vector<std::unique_ptr<std::uint8_t[]>> chunks;
-    std::size_t chunk = 0, used = 0; // where the next room begins
-    std::vector<std::uint64_t> bits; // positions, then repeat bits, of one block
-    journal last{};
+    struct piece {
+        std::unique_ptr<std::uint8_t[]> memory;
+        std::uint8_t *start;
+        std::size_t size;
+    };
+    void make_room(std::size_t bytes);
+
+    std::vector<piece> pieces;
+    std::size_t in_use = 0, used = 0; // the piece being filled, and how far
     std::vector<written_block> written;
 };

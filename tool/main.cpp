@@ -17,6 +17,10 @@ int wmain(int argc, wchar_t **argv) {
 #else
 int main(int argc, char **argv) {
 #endif
+    // Nothing is opened before standard error is: a file opened as descriptor
+    // 2 would take the messages.
+    if (!guard_standard_streams())
+        return 1;
     if (argc < 2)
         usage();
     // From here on an interrupt waits until no file is left half converted.
@@ -28,5 +32,6 @@ int main(int argc, char **argv) {
     }
     for (int i = first_file; i < argc; ++i)
         convert_file(argv[i]);
+    end_if_interrupted();
     return 0;
 }

@@ -1,6 +1,7 @@
 // What differs between Windows and the Unix systems: how file names arrive,
 // how a file is opened, read and written by offset, how a message reaches the
-// user, and how an interrupt is caught and then obeyed.
+// user, and how an interrupt is caught and then obeyed. Each system has a
+// source file of its own (platform_posix.cpp, platform_windows.cpp).
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,13 @@ struct open_file_handle {
     bool writable = false; // false: it opened for reading only
 };
 
+// Makes sure that standard input, output and error are open, opening the null
+// device onto any that is closed. Called before any file is opened: otherwise
+// a file, or its spare descriptor, could take the number of standard error,
+// and a message meant for the user would land inside the file.
+// False when one could not be opened: the run must then touch no file.
+[[nodiscard]] bool guard_standard_streams();
+
 // Opens `path` for reading and writing, or failing that for reading only, in a
 // way that never waits: a FIFO or a device opens at once, and the check of what
 // was opened comes after.
@@ -30,8 +38,8 @@ open_file_handle open_file(const native_char *path);
 // The size of what `fd` refers to, if it is a regular file.
 std::optional<std::uint64_t> regular_file_size(int fd);
 
-// Reads up to `size` bytes at `offset`; fewer only where the file ends.
-// Returns how many, or nothing after a read error.
+// Reads up to `size` bytes at `offset`; fewer where the file ends, or where the
+// system says it ends. Returns how many, or nothing after a read error.
 std::optional<std::size_t> read_at(int fd, void *bytes, std::size_t size, std::uint64_t offset);
 
 // Where the data after `offset` begins, when `offset` is in a hole of a sparse
@@ -61,10 +69,12 @@ void write_error(const std::string &message);
 // Asks for large pages behind a large buffer, where the system has them.
 void prefer_huge_pages(void *start, std::size_t size);
 
-// From here on, an interrupt (SIGINT, SIGTERM or SIGHUP; on Windows Ctrl-C,
-// Ctrl-Break or closing the console) is only noted, for the run to obey at a
-// point where no file is left half converted; and a file size limit makes a
-// write fail instead of killing the process.
+// From here on, an interrupt is only noted, for the run to obey at a point
+// where no file is left half converted: on Unix every catchable signal whose
+// default action ends the process (but the faults a program raises on itself,
+// such as SIGSEGV), unless it was ignored at start; on Windows Ctrl-C,
+// Ctrl-Break and closing the console. A file size limit makes a write fail
+// instead of killing the process.
 void defer_interrupts();
 
 // The interrupt noted so far, or 0.
@@ -73,3 +83,19 @@ int pending_interrupt();
 // Ends the process as the interrupt `which` would have ended it had it not been
 // deferred: on Unix by the signal itself, so the shell sees 128 + its number.
 [[noreturn]] void obey_interrupt(int which);
+
+// Calls `step` with the number of bytes moved so far until `size` bytes have
+// moved or a step moves none (the end of the file); nothing if a step fails.
+// How both systems' files read and write.
+template <class Step> std::optional<std::size_t> move_all(std::size_t size, Step step) {
+    std::size_t done = 0;
+    while (done < size) {
+        const auto n = step(done);
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}

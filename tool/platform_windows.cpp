@@ -1,0 +1,166 @@
+// The platform layer on Windows, through the C runtime and the console API.
+#include "platform.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+bool guard_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        // -1: no such descriptor; -2: one that the C runtime holds without a
+        // handle behind it, as for a program started with no standard streams.
+        const intptr_t handle = _get_osfhandle(fd);
+        if (handle != -1 && handle != -2)
+            continue;
+        const int null = _wsopen(L"NUL", fd == 0 ? _O_RDONLY : _O_WRONLY, _SH_DENYNO);
+        if (null < 0)
+            return false;
+        if (null != fd) {
+            const bool moved = _dup2(null, fd) == 0;
+            _close(null);
+            if (!moved)
+                return false;
+        }
+    }
+    return true;
+}
+
+open_file_handle open_file(const native_char *path) {
+    // _O_NOINHERIT: no program this one starts should hold the file open.
+    constexpr int flags = _O_BINARY | _O_NOINHERIT;
+    int fd = _wsopen(path, _O_RDWR | flags, _SH_DENYNO);
+    if (fd >= 0)
+        return {fd, true};
+    return {_wsopen(path, _O_RDONLY | flags, _SH_DENYNO), false};
+}
+
+std::optional<std::uint64_t> regular_file_size(int fd) {
+    struct _stati64 st {};
+    if (_fstati64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG || st.st_size < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+namespace {
+
+// The C runtime has no positioned read or write: seek with a 64-bit offset,
+// which the 32-bit program needs for files past 2 GiB, then transfer.
+bool seek(int fd, std::uint64_t offset) {
+    return offset <= static_cast<std::uint64_t>(LLONG_MAX) &&
+           _lseeki64(fd, static_cast<long long>(offset), SEEK_SET) >= 0;
+}
+
+// One call moves at most INT_MAX bytes.
+unsigned chunk(std::size_t left) {
+    return static_cast<unsigned>(std::min<std::size_t>(left, INT_MAX));
+}
+
+} // namespace
+
+std::optional<std::size_t> read_at(int fd, void *bytes, std::size_t size, std::uint64_t offset) {
+    if (!seek(fd, offset))
+        return std::nullopt;
+    return move_all(size, [&](std::size_t done) {
+        return _read(fd, static_cast<char *>(bytes) + done, chunk(size - done));
+    });
+}
+
+bool write_at(int fd, const void *bytes, std::size_t size, std::uint64_t offset) {
+    if (!seek(fd, offset))
+        return false;
+    const auto moved = move_all(size, [&](std::size_t done) {
+        return _write(fd, static_cast<const char *>(bytes) + done, chunk(size - done));
+    });
+    return moved && *moved == size;
+}
+
+// Holes are not looked for: they read as zeros, which are converted like any
+// other bytes that stay the same.
+std::uint64_t data_from(int, std::uint64_t offset, std::uint64_t) {
+    return offset;
+}
+
+std::uint64_t hole_from(int, std::uint64_t, std::uint64_t end) {
+    return end;
+}
+
+int duplicate(int fd) {
+    return _dup(fd);
+}
+
+bool close_file(int fd) {
+    return _close(fd) == 0;
+}
+
+namespace {
+
+std::atomic<int> noted{0};
+
+// Runs on a thread of its own.
+BOOL WINAPI note_interrupt(DWORD event) {
+    noted = static_cast<int>(event) + 1;
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
+        return TRUE;
+    // Closing the console, logging off or shutting down ends the process as
+    // soon as this returns: wait instead, so that the main thread can put the
+    // file in hand back and end the process itself. Windows ends it anyway
+    // after a few seconds.
+    Sleep(INFINITE);
+    return TRUE;
+}
+
+std::wstring utf16(const std::string &text) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+} // namespace
+
+std::string shown_name(const native_char *path) {
+    const int length = static_cast<int>(std::char_traits<wchar_t>::length(path));
+    const int n = WideCharToMultiByte(CP_UTF8, 0, path, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, path, length, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// A console shows the name in any script when it is handed UTF-16; anything
+// else (a pipe, a file) gets UTF-8, through the C library so that line ends
+// come out as CR LF like every other console program's.
+void write_error(const std::string &message) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stderr)));
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        const std::wstring wide = utf16(message);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    std::fwrite(message.data(), 1, message.size(), stderr);
+    std::fflush(stderr);
+}
+
+void defer_interrupts() {
+    SetConsoleCtrlHandler(note_interrupt, TRUE);
+}
+
+int pending_interrupt() {
+    return noted;
+}
+
+// What a console program that Ctrl-C ends exits with.
+void obey_interrupt(int) {
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+// Large pages need a privilege that ordinary users lack; nothing to ask for.
+void prefer_huge_pages(void *, std::size_t) {}
