@@ -12,8 +12,8 @@ using codepage::direction;
 translated translate(std::span<const std::uint8_t> from, std::span<std::uint8_t> to, direction d,
                      codepage::journal_writer *writer = nullptr) {
     assert(to.size() >= from.size());
-    static const codepage::kernel_fn fastest = codepage::supported_kernels().back().run;
-    return fastest(from.data(), to.data(), from.size(), d, writer);
+    static const codepage::kernel_fn chosen = codepage::chosen_kernel().run;
+    return chosen(from.data(), to.data(), from.size(), d, writer);
 }
 
 translated translate(std::span<const std::uint8_t> from, std::span<std::uint8_t> to, direction d,

@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
+#include <string_view>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define GRKPAGE_X86 1
+#endif
+#if defined(__aarch64__)
+#include <arm_neon.h>
 #endif
 
 namespace codepage {
@@ -18,24 +24,149 @@ constexpr const byte_map &map_for(direction d) {
     return d == direction::to_dos ? to_dos_map : to_windows_map;
 }
 
-// Bytes [i, n) one at a time; with a journal, whose lost_at words the caller
+constexpr const byte_map &destroys_for(direction d) {
+    return d == direction::to_dos ? to_dos_destroys : to_windows_destroys;
+}
+
+// 8 bytes side by side in a word, byte i of memory at bits 8i to 8i + 7.
+constexpr bool bytes_in_order = std::endian::native == std::endian::little;
+constexpr std::uint64_t every_byte(std::uint8_t b) {
+    return ~std::uint64_t{0} / 255 * b;
+}
+
+// The top bit of each byte of `word`, as 8 bits in order.
+constexpr unsigned top_bits(std::uint64_t word) {
+    return static_cast<unsigned>(((word >> 7) & every_byte(1)) * 0x0102040810204080 >> 56);
+}
+
+// The top bit of each byte of `word` set where that byte is `b`, the rest clear.
+constexpr std::uint64_t bytes_equal(std::uint64_t word, std::uint8_t b) {
+    const std::uint64_t x = word ^ every_byte(b);
+    return ~(((x & every_byte(0x7F)) + every_byte(0x7F)) | x) & every_byte(0x80);
+}
+
+// Translates the 8 bytes of `x` with one lookup each; returns which of them
+// are destroyed, a bit each. Destroyed: from the upper half into the lower,
+// or the plus-minus sign going to DOS.
+template <direction D>
+[[gnu::always_inline]] inline unsigned portable_word(std::uint64_t x, std::uint64_t &y) {
+    const byte_map &map = map_for(D);
+    y = 0;
+    for (unsigned k = 0; k < 8; ++k)
+        y |= std::uint64_t{map[x >> (8 * k) & 0xFF]} << (8 * k);
+    std::uint64_t gone = x & ~y & every_byte(0x80);
+    if constexpr (D == direction::to_dos)
+        gone |= bytes_equal(x, to_dos_destroyed_upper);
+    return top_bits(gone);
+}
+
+// Bytes [i, n) one lookup each, in pieces that end where a word of lost_at
+// does: each piece is translated 8 bytes to a word, its positions built in a
+// register without a branch per byte, and its destroyed bytes noted from a
+// copy (`out` may be `in`). With a journal, whose lost_at words the caller
 // has cleared.
+template <direction D, bool Journal>
+bool portable_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std::size_t n,
+                   journal_writer *journal) {
+    const byte_map &map = map_for(D);
+    const byte_map &destroys = destroys_for(D);
+    std::uint64_t changed = 0;
+    while (i < n) {
+        const std::size_t length = std::min(64 - i % 64, n - i);
+        std::uint8_t was[64];
+        std::memcpy(was, in + i, length);
+        std::uint64_t gone = 0;
+        std::size_t j = 0;
+        if constexpr (bytes_in_order)
+            for (; j + 8 <= length; j += 8) {
+                std::uint64_t x, y;
+                std::memcpy(&x, was + j, 8);
+                gone |= std::uint64_t{portable_word<D>(x, y)} << j;
+                changed |= x ^ y;
+                std::memcpy(out + i + j, &y, 8);
+            }
+        for (; j < length; ++j) {
+            const std::uint8_t y = map[was[j]];
+            changed |= y ^ was[j];
+            gone |= std::uint64_t{destroys[was[j]]} << j;
+            out[i + j] = y;
+        }
+        if (Journal && gone) {
+            journal->lost_at[i / 64] |= gone << (i % 64);
+            journal->note_each(was, gone);
+        }
+        i += length;
+    }
+    return changed != 0;
+}
+
 bool portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std::size_t n,
                    direction d, journal_writer *journal) {
-    const byte_map &map = map_for(d);
-    const byte_map &inverse = d == direction::to_dos ? from_dos_map : from_windows_map;
-    bool changed = false;
-    for (; i < n; ++i) {
-        const std::uint8_t b = in[i]; // before out[i] is written: they may be the same byte
-        const std::uint8_t y = map[b];
-        changed |= y != b;
-        if (journal && inverse[y] != b) {
-            journal->lost_at[i / 64] |= std::uint64_t{1} << (i % 64);
-            journal->note_each(&b, 1);
-        }
-        out[i] = y;
+    if (d == direction::to_dos)
+        return journal ? portable_loop<direction::to_dos, true>(in, out, i, n, journal)
+                       : portable_loop<direction::to_dos, false>(in, out, i, n, nullptr);
+    return journal ? portable_loop<direction::to_windows, true>(in, out, i, n, journal)
+                   : portable_loop<direction::to_windows, false>(in, out, i, n, nullptr);
+}
+
+// For each 8-bit mask, the positions of its set bits in order, one byte each,
+// then 0x80: a byte shuffle by these gathers the bytes the mask picks to the
+// front, and zeros after them (both the x86 and the ARM shuffles give zero for
+// an index of 0x80).
+constexpr std::array<std::uint64_t, 256> gather_indices = [] {
+    std::array<std::uint64_t, 256> table{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        std::uint64_t indices = ~std::uint64_t{0} / 255 * 0x80;
+        unsigned k = 0;
+        for (unsigned bit = 0; bit < 8; ++bit)
+            if (mask >> bit & 1) {
+                indices &= ~(std::uint64_t{0xFF} << (8 * k));
+                indices |= std::uint64_t{bit} << (8 * k++);
+            }
+        table[mask] = indices;
     }
-    return changed;
+    return table;
+}();
+
+constexpr std::uint64_t first_bits(unsigned count) {
+    return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+}
+
+// Notes the destroyed bytes among the `Width` bytes at `was` picked by `mask`
+// without a loop over them, 8 bytes at a time and in vector registers (the
+// `Simd` steps): the picked bytes are gathered side by side with one byte
+// shuffle; put after the last destroyed byte before them, they are compared
+// with that shifted copy for the repeat bits; the others are gathered again
+// and stored as originals, 8 bytes at a time: up to 8 bytes past those kept,
+// within the `Width` bytes of room that these bytes have there.
+template <class Simd, unsigned Width>
+[[gnu::always_inline]] inline void note_gathered(journal_writer &journal, const std::uint8_t *was,
+                                                 std::uint64_t mask) {
+    auto previous = Simd::broadcast(journal.previous);
+    std::uint64_t same = 0;
+    unsigned count = 0;
+    std::size_t kept = journal.kept;
+    // Only the groups that hold any: text between frames has few.
+    unsigned groups = 0;
+    for (unsigned group = 0; group < Width / 8; ++group)
+        groups |= unsigned{(mask >> (8 * group) & 0xFF) != 0} << group;
+    for (; groups; groups &= groups - 1) {
+        const unsigned group = static_cast<unsigned>(__builtin_ctz(groups));
+        const unsigned picks = mask >> (8 * group) & 0xFF;
+        const unsigned n = static_cast<unsigned>(__builtin_popcount(picks));
+        const auto lost = Simd::gather(Simd::load8(was + 8 * group), picks);
+        const auto before = Simd::after(previous, lost); // the byte before, then `lost`
+        const unsigned repeats = Simd::equal8(lost, before) & ((1u << n) - 1);
+        const unsigned fresh = ~repeats & ((1u << n) - 1);
+        Simd::store8(journal.originals + kept, Simd::gather(lost, fresh));
+        kept += static_cast<unsigned>(__builtin_popcount(fresh));
+        same |= std::uint64_t{repeats} << count;
+        count += n;
+        previous = Simd::broadcast_byte(before, n);
+    }
+    journal.kept = kept;
+    journal.previous = Simd::first_byte(previous);
+    journal.note_repeats(same, count);
 }
 
 } // namespace
@@ -51,12 +182,57 @@ translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::si
 #ifdef GRKPAGE_X86
 namespace {
 
+#define GRKPAGE_AVX2 __attribute__((target("avx2,popcnt")))
+
+// The steps of note_gathered, on the low 8 bytes of 16-byte vectors.
+struct ssse3_simd {
+    using vec = __m128i;
+
+    GRKPAGE_AVX2 static vec load8(const std::uint8_t *from) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from));
+    }
+
+    GRKPAGE_AVX2 static void store8(std::uint8_t *to, vec bytes) {
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(to), bytes);
+    }
+
+    // The bytes that `picks` picks, side by side, then zeros.
+    GRKPAGE_AVX2 static vec gather(vec bytes, unsigned picks) {
+        return _mm_shuffle_epi8(
+            bytes, load8(reinterpret_cast<const std::uint8_t *>(&gather_indices[picks])));
+    }
+
+    // Byte 0 of `previous`, then the bytes of `bytes`.
+    GRKPAGE_AVX2 static vec after(vec previous, vec bytes) {
+        return _mm_or_si128(_mm_slli_si128(bytes, 1),
+                            _mm_and_si128(previous, _mm_cvtsi32_si128(0xFF)));
+    }
+
+    // Bit i set where byte i of the two is the same, for the low 8.
+    GRKPAGE_AVX2 static unsigned equal8(vec a, vec b) {
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0xFF;
+    }
+
+    GRKPAGE_AVX2 static vec broadcast(std::uint8_t byte) {
+        return _mm_set1_epi8(static_cast<char>(byte));
+    }
+
+    // Byte `at` of `bytes`, in every byte.
+    GRKPAGE_AVX2 static vec broadcast_byte(vec bytes, unsigned at) {
+        return _mm_shuffle_epi8(bytes, _mm_set1_epi8(static_cast<char>(at)));
+    }
+
+    GRKPAGE_AVX2 static std::uint8_t first_byte(vec bytes) {
+        return static_cast<std::uint8_t>(_mm_cvtsi128_si32(bytes));
+    }
+};
+
 // The upper half is a 128-byte table: eight rows of 16 picked by bits 4-6 of
 // the byte and looked up by its low nibble with a byte shuffle. A byte below
 // 0x80 keeps its value, but for the tilde on the way to DOS.
 template <direction D>
-__attribute__((target("avx2"))) translated avx2_loop(const std::uint8_t *in, std::uint8_t *out,
-                                                     std::size_t n, journal_writer *journal) {
+GRKPAGE_AVX2 translated avx2_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
+                                  journal_writer *journal) {
     const byte_map &map = map_for(D);
     __m256i rows[8];
     for (int k = 0; k < 8; ++k)
@@ -107,7 +283,7 @@ __attribute__((target("avx2"))) translated avx2_loop(const std::uint8_t *in, std
                 // From a copy: translating in place has overwritten `in` already.
                 alignas(32) std::uint8_t was[32];
                 _mm256_store_si256(reinterpret_cast<__m256i *>(was), x);
-                local.note_each(was, mask);
+                note_gathered<ssse3_simd, 32>(local, was, mask);
             }
         }
     }
@@ -235,6 +411,111 @@ translated translate_vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t
 } // namespace
 #endif
 
+#ifdef __aarch64__
+namespace {
+
+// The steps of note_gathered, in 8-byte vectors.
+struct neon_simd {
+    using vec = uint8x8_t;
+
+    static vec load8(const std::uint8_t *from) { return vld1_u8(from); }
+
+    static void store8(std::uint8_t *to, vec bytes) { vst1_u8(to, bytes); }
+
+    // The bytes that `picks` picks, side by side, then zeros.
+    static vec gather(vec bytes, unsigned picks) {
+        return vtbl1_u8(bytes, vcreate_u8(gather_indices[picks]));
+    }
+
+    // Byte 0 of `previous`, then the bytes of `bytes`.
+    static vec after(vec previous, vec bytes) { return vext_u8(previous, bytes, 7); }
+
+    // Bit i set where byte i of the two is the same.
+    static unsigned equal8(vec a, vec b) {
+        constexpr std::uint8_t weights[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+        return vaddv_u8(vand_u8(vceq_u8(a, b), vld1_u8(weights)));
+    }
+
+    static vec broadcast(std::uint8_t byte) { return vdup_n_u8(byte); }
+
+    // Byte `at` of `bytes`, in every byte.
+    static vec broadcast_byte(vec bytes, unsigned at) {
+        return vtbl1_u8(bytes, vdup_n_u8(static_cast<std::uint8_t>(at)));
+    }
+
+    static std::uint8_t first_byte(vec bytes) { return vget_lane_u8(bytes, 0); }
+
+    // Bit i set where byte i of `x` has its top bit set.
+    static std::uint64_t movemask(uint8x16_t x) {
+        constexpr std::uint8_t weights[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                              1, 2, 4, 8, 16, 32, 64, 128};
+        const uint8x16_t picked = vandq_u8(vcltzq_s8(vreinterpretq_s8_u8(x)), vld1q_u8(weights));
+        return vaddv_u8(vget_low_u8(picked)) | std::uint64_t{vaddv_u8(vget_high_u8(picked))} << 8;
+    }
+};
+
+// The upper half is two 64-byte tables: one four-register lookup gives the
+// bytes of the first (zero for the rest), a second fills in those of the
+// other. A byte below 0x80 keeps its value, but for the tilde on the way to DOS.
+template <direction D>
+translated neon_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
+                     journal_writer *journal) {
+    const byte_map &map = map_for(D);
+    const uint8x16x4_t first = vld1q_u8_x4(map.data() + 128);
+    const uint8x16x4_t second = vld1q_u8_x4(map.data() + 192);
+    const uint8x16_t top = vdupq_n_u8(0x80), sixty_four = vdupq_n_u8(64);
+    // The journal's counters in a local: stores through its byte pointers
+    // could otherwise alias them.
+    journal_writer local = journal ? *journal : journal_writer{};
+    if (journal)
+        std::fill_n(local.lost_at, journal_words(n), 0);
+    uint8x16_t differ = vdupq_n_u8(0);
+
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const uint8x16_t x = vld1q_u8(in + i);
+        const uint8x16_t index = vsubq_u8(x, top); // 0-127 for the upper half
+        const uint8x16_t upper =
+            vqtbx4q_u8(vqtbl4q_u8(first, index), second, vsubq_u8(index, sixty_four));
+        const uint8x16_t high = vcgeq_u8(x, top);
+        uint8x16_t y = vbslq_u8(high, upper, x);
+        if constexpr (D == direction::to_dos)
+            y = vbslq_u8(vceqq_u8(x, vdupq_n_u8('~')), vdupq_n_u8(0xF7), y);
+        vst1q_u8(out + i, y);
+        differ = vorrq_u8(differ, veorq_u8(x, y));
+        if (journal) {
+            // Destroyed: from the upper half into the lower, or the plus-minus sign.
+            uint8x16_t gone = vandq_u8(high, vcltq_u8(y, top));
+            if constexpr (D == direction::to_dos)
+                gone = vorrq_u8(gone, vceqq_u8(x, vdupq_n_u8(to_dos_destroyed_upper)));
+            const std::uint64_t mask = neon_simd::movemask(gone);
+            local.lost_at[i / 64] |= mask << (i % 64);
+            if (mask) {
+                // From a copy: translating in place has overwritten `in` already.
+                std::uint8_t was[16];
+                vst1q_u8(was, x);
+                note_gathered<neon_simd, 16>(local, was, mask);
+            }
+        }
+    }
+    bool changed = vmaxvq_u8(differ) != 0;
+    if (!journal)
+        return {0, 0, portable_part(in, out, i, n, D, nullptr) || changed};
+    changed |= portable_part(in, out, i, n, D, &local);
+    *journal = local;
+    return journal->finish(changed);
+}
+
+translated translate_neon(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
+                          journal_writer *journal) {
+    if (d == direction::to_dos)
+        return neon_loop<direction::to_dos>(in, out, n, journal);
+    return neon_loop<direction::to_windows>(in, out, n, journal);
+}
+
+} // namespace
+#endif
+
 std::span<const kernel> supported_kernels() {
     static const auto kernels = [] {
         struct list {
@@ -250,9 +531,43 @@ std::span<const kernel> supported_kernels() {
             __builtin_cpu_supports("avx512bw"))
             found.all[found.count++] = {"avx512vbmi", translate_vbmi};
 #endif
+#ifdef __aarch64__
+        found.all[found.count++] = {"neon", translate_neon}; // every ARM64 processor has it
+#endif
         return found;
     }();
     return {kernels.all.data(), kernels.count};
+}
+
+namespace {
+
+// How fast a kernel is, for the cap: the one chosen is the fastest the
+// processor runs that is no faster than the cap.
+constexpr int speed(std::string_view name) {
+    if (name == "portable")
+        return 0;
+    if (name == "avx2" || name == "neon")
+        return 1;
+    return 2;
+}
+
+#ifdef GRKPAGE_KERNEL
+constexpr int cap = speed(GRKPAGE_KERNEL);
+#else
+constexpr int cap = 2;
+#endif
+
+} // namespace
+
+const kernel &chosen_kernel() {
+    static const kernel &chosen = []() -> const kernel & {
+        const kernel *best = &supported_kernels().front();
+        for (const kernel &k : supported_kernels())
+            if (speed(k.name) <= cap)
+                best = &k;
+        return *best;
+    }();
+    return chosen;
 }
 
 } // namespace codepage

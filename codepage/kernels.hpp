@@ -34,12 +34,12 @@ struct journal_writer {
     }
 
     // Notes the destroyed bytes among `bytes` picked by the set bits of `mask`,
-    // in order, without a branch on their values.
-    void note_each(const std::uint8_t *bytes, std::uint32_t mask) {
+    // in order, one at a time but without a branch on their values.
+    void note_each(const std::uint8_t *bytes, std::uint64_t mask) {
         std::uint64_t same = 0;
         std::size_t count = 0;
         for (; mask; mask &= mask - 1, ++count) {
-            const std::uint8_t b = bytes[__builtin_ctz(mask)];
+            const std::uint8_t b = bytes[__builtin_ctzll(mask)];
             const bool repeat = b == previous;
             originals[kept] = b; // kept only if it is not a repeat
             kept += !repeat;
@@ -68,11 +68,15 @@ struct kernel {
     kernel_fn run;
 };
 
-// One table lookup per byte: the reference for every other kernel.
+// One table lookup per byte, for any processor.
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
                               journal_writer *);
 
 // Every kernel this processor can run, the portable one first and the fastest last.
 std::span<const kernel> supported_kernels();
+
+// The kernel the translators use: the fastest this processor can run, unless
+// the build capped the choice (GRKPAGE_KERNEL, for benchmarks and tests).
+const kernel &chosen_kernel();
 
 } // namespace codepage

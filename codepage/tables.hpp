@@ -117,6 +117,17 @@ constexpr bool destroyed(const byte_map &map, const byte_map &inverse, std::size
     return inverse[map[b]] != b;
 }
 
+// 1 for each byte that a translation destroys, 0 for the others.
+constexpr byte_map destroyed_bytes(const byte_map &map, const byte_map &inverse) {
+    byte_map lost{};
+    for (std::size_t b = 0; b < 256; ++b)
+        lost[b] = destroyed(map, inverse, b);
+    return lost;
+}
+
+inline constexpr byte_map to_windows_destroys = destroyed_bytes(to_windows_map, from_windows_map);
+inline constexpr byte_map to_dos_destroys = destroyed_bytes(to_dos_map, from_dos_map);
+
 // The kernels find destroyed bytes without a table: they are the upper-half
 // bytes that land in the lower half, plus at most one that lands in the upper
 // half on a value another byte also lands on. Going to DOS that is the

@@ -23,6 +23,7 @@ namespace {
 
 [[noreturn]] void child(const std::vector<std::string> &args, const run_options &options, int out,
                         int err) {
+    setpgid(0, 0); // a group of its own, so that a timeout ends its wrapper's children too
     const int in = open("/dev/null", O_RDONLY);
     if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
         _exit(126);
@@ -92,6 +93,8 @@ run_result run_program(const std::vector<std::string> &args, const run_options &
         throw std::runtime_error("fork failed");
     if (pid == 0)
         child(args, options, out[1], err[1]);
+    setpgid(pid, pid); // as the child does: whichever comes first
+
     close(out[1]);
     close(err[1]);
     if (options.meanwhile)
@@ -107,7 +110,7 @@ run_result run_program(const std::vector<std::string> &args, const run_options &
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timed_out = true;
-            kill(pid, SIGKILL);
+            kill(-pid, SIGKILL);
             break;
         }
         if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
