@@ -93,12 +93,22 @@ std::uint8_t expected_in_dos(std::uint8_t b) {
     return ' ';
 }
 
+// The C library of a cross toolchain comes without its iconv modules; the
+// native build checks these bytes.
+#ifdef GRKPAGE_CROSS_BUILD
+#define NEEDS_ICONV() GTEST_SKIP() << "no iconv modules for the cross-built C library"
+#else
+#define NEEDS_ICONV() static_cast<void>(0)
+#endif
+
 TEST(DosToWindows, UpperHalfMatchesWhatEachCharacterIs) {
+    NEEDS_ICONV();
     for (int b = 0x80; b <= 0xFF; ++b)
         EXPECT_EQ(to_windows(b), expected_in_windows(b)) << "DOS byte 0x" << std::hex << b;
 }
 
 TEST(WindowsToDos, UpperHalfMatchesWhatEachCharacterIs) {
+    NEEDS_ICONV();
     for (int b = 0x80; b <= 0xFF; ++b)
         EXPECT_EQ(to_dos(b), expected_in_dos(b)) << "Windows byte 0x" << std::hex << b;
 }
@@ -114,6 +124,7 @@ TEST(WindowsToDos, LowerHalfIsUnchangedButTilde) {
 }
 
 TEST(RoundTrip, EveryGreekLetterOfBothPagesSurvivesBothWays) {
+    NEEDS_ICONV();
     int letters = 0;
     for (int b = 0x80; b <= 0xFF; ++b) {
         const char32_t c = decode("CP737", b).value();

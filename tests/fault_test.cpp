@@ -267,8 +267,9 @@ TEST_F(Fault, TextWithNothingToJournalConvertsInLittleMemory) {
 #ifdef GRKPAGE_SANITIZED
     GTEST_SKIP() << "the sanitizer reserves more address space than the limit allows";
 #else
-    if (runs_windows_program())
-        GTEST_SKIP() << "wine reserves more address space than the limit allows";
+    if (runs_windows_program() || runs_emulated())
+        GTEST_SKIP() << (runs_emulated() ? "qemu" : "wine")
+                     << " reserves more address space than the limit allows";
     const bytes one = greek(1), prose = greek(10 << 20);
     const auto a = file("one.txt", one), b = file("prose.txt", prose);
     run_options options;
@@ -329,7 +330,7 @@ TEST_F(Fault, FileFarLargerThanTheMemoryLimitConverts) {
 
     run_options options;
     options.timeout = std::chrono::seconds(60);
-    if (!runs_windows_program()) // wine reserves more address space than the limit
+    if (!runs_windows_program() && !runs_emulated()) // wine and qemu reserve more than the limit
         options.address_space = 256u * 1024 * 1024;
     expect_success(run_program({f}, options));
     EXPECT_EQ(fs::file_size(f), size);

@@ -19,6 +19,25 @@ bool runs_windows_program() {
     return program_path().ends_with(".exe");
 }
 
+// The emulator that runs a program built for another processor, as words:
+// $GRKPAGE_EMULATOR when set, or the cross build's own.
+std::vector<std::string> emulator() {
+    const char *override = std::getenv("GRKPAGE_EMULATOR");
+    const std::string_view all = override && *override ? override : GRKPAGE_EMULATOR;
+    std::vector<std::string> words;
+    for (std::size_t at = 0; at < all.size();) {
+        const std::size_t end = std::min(all.find(' ', at), all.size());
+        if (end > at)
+            words.emplace_back(all.substr(at, end - at));
+        at = end + 1;
+    }
+    return words;
+}
+
+bool runs_emulated() {
+    return !runs_windows_program() && !emulator().empty();
+}
+
 namespace {
 
 [[noreturn]] void child(const std::vector<std::string> &args, const run_options &options, int out,
@@ -65,13 +84,15 @@ namespace {
     if (!options.wrapper.empty()) // the leak checker cannot run under ptrace
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
     const std::string tested = program_path();
-    const std::string program = windows ? GRKPAGE_WINE64 : tested;
+    std::vector<std::string> runner =
+        windows ? std::vector<std::string>{GRKPAGE_WINE64}
+                : (runs_emulated() ? emulator() : std::vector<std::string>{});
+    runner.push_back(tested);
     std::vector<char *> argv;
     for (const auto &w : options.wrapper)
         argv.push_back(const_cast<char *>(w.c_str()));
-    argv.push_back(const_cast<char *>(program.c_str()));
-    if (program != tested)
-        argv.push_back(const_cast<char *>(tested.c_str()));
+    for (const auto &w : runner)
+        argv.push_back(const_cast<char *>(w.c_str()));
     for (const auto &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -134,6 +155,10 @@ run_result run_program(const std::vector<std::string> &args, const run_options &
             close(fd.fd);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
+    // qemu says so when a signal ends the program it runs; the program itself
+    // said nothing.
+    if (runs_emulated() && result.err.starts_with("qemu: uncaught target signal"))
+        result.err.erase(0, result.err.find('\n') + 1);
     if (WIFEXITED(wstatus))
         result.status = WEXITSTATUS(wstatus);
     if (WIFSIGNALED(wstatus))

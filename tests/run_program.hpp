@@ -26,12 +26,17 @@ struct run_options {
     std::function<void()> meanwhile;     // done while the program runs
 };
 
-// The program under test: build/grkpage, or $GRKPAGE_PROGRAM when set.
+// The program under test: build/grkpage, or $GRKPAGE_PROGRAM when set (run
+// under $GRKPAGE_EMULATOR, when set, as a 32-bit build is here).
 std::string program_path();
 
 // True when the program under test is a Windows program (a .exe), which runs
 // under wine64 with the prefixes that tests/wine-fixture prepares.
 bool runs_windows_program();
+
+// True when the program under test is built for another processor, and runs
+// under that processor's emulator (qemu-user).
+bool runs_emulated();
 
 // Runs the program with `args` (after its own name), standard input from
 // /dev/null, every signal at its default and unblocked, no core dump, killing

@@ -10,6 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// The build asks for 64-bit offsets: a 32-bit system opens files past 2 GiB.
+static_assert(sizeof(off_t) == 8);
+
 bool guard_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)

@@ -1,0 +1,13 @@
+# Shared by the Linux cross toolchain files, which set LINUX_TRIPLE and
+# CMAKE_SYSTEM_PROCESSOR first. Uses Debian's g++-TRIPLE cross compilers; the
+# programs built run here under Debian's qemu-user-static, which is also how
+# CMake and ctest start the tests.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_C_COMPILER ${LINUX_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${LINUX_TRIPLE}-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/${LINUX_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU} -L /usr/${LINUX_TRIPLE})
