@@ -109,70 +109,39 @@ bool portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std
                    : portable_loop<direction::to_windows, false>(in, out, i, n, nullptr);
 }
 
-// For each 8-bit mask, the positions of its set bits in order, one byte each,
-// then 0x80: a byte shuffle by these gathers the bytes the mask picks to the
-// front, and zeros after them (both the x86 and the ARM shuffles give zero for
-// an index of 0x80).
-constexpr std::array<std::uint64_t, 256> gather_indices = [] {
-    std::array<std::uint64_t, 256> table{};
-    for (unsigned mask = 0; mask < 256; ++mask) {
-        std::uint64_t indices = ~std::uint64_t{0} / 255 * 0x80;
-        unsigned k = 0;
-        for (unsigned bit = 0; bit < 8; ++bit)
-            if (mask >> bit & 1) {
-                indices &= ~(std::uint64_t{0xFF} << (8 * k));
-                indices |= std::uint64_t{bit} << (8 * k++);
-            }
-        table[mask] = indices;
-    }
-    return table;
-}();
-
 constexpr std::uint64_t first_bits(unsigned count) {
     return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
 }
 
-// Notes the destroyed bytes among the `Width` bytes at `was` picked by `mask`
-// without a loop over them, 8 bytes at a time and in vector registers (the
-// `Simd` steps): the picked bytes are gathered side by side with one byte
-// shuffle; put after the last destroyed byte before them, they are compared
-// with that shifted copy for the repeat bits; the others are gathered again
-// and stored as originals, 8 bytes at a time: up to 8 bytes past those kept,
-// within the `Width` bytes of room that these bytes have there.
-// Always inlined into a kernel built for the vector instructions, so no vector
-// ever crosses a call: the ABI warning of a 32-bit build without SSE is moot.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-template <class Simd, unsigned Width>
-[[gnu::always_inline]] inline void note_gathered(journal_writer &journal, const std::uint8_t *was,
-                                                 std::uint64_t mask) {
-    auto previous = Simd::broadcast(journal.previous);
-    std::uint64_t same = 0;
-    unsigned count = 0;
+// Notes the destroyed bytes among the bytes at `was` picked by `gone` (up to
+// 64), given `same_as_before`, bit p set where byte p equals byte p - 1, from
+// one vector compare. Destroyed bytes come in runs (frames), and within a run
+// each one's previous destroyed byte is the one just before it, so the vector
+// compare gives their repeat bits; only the first of each run is compared with
+// the last destroyed byte before it, one at a time. Only the bytes that do not
+// repeat, few in a frame, are kept one at a time, each one's place among the
+// destroyed bytes giving the repeat bits in the order they are stored.
+inline void note_runs(journal_writer &journal, const std::uint8_t *was, std::uint64_t gone,
+                      std::uint64_t same_as_before) {
+    std::uint64_t repeat = gone & (gone << 1) & same_as_before;
+    for (std::uint64_t starts = gone & ~(gone << 1); starts; starts &= starts - 1) {
+        const auto at = static_cast<unsigned>(__builtin_ctzll(starts));
+        const std::uint64_t before = gone & first_bits(at);
+        const std::uint8_t previous = before ? was[63 - __builtin_clzll(before)] : journal.previous;
+        repeat |= std::uint64_t{was[at] == previous} << at;
+    }
+    std::uint64_t fresh_places = 0;
     std::size_t kept = journal.kept;
-    // Only the groups that hold any: text between frames has few.
-    unsigned groups = 0;
-    for (unsigned group = 0; group < Width / 8; ++group)
-        groups |= unsigned{(mask >> (8 * group) & 0xFF) != 0} << group;
-    for (; groups; groups &= groups - 1) {
-        const unsigned group = static_cast<unsigned>(__builtin_ctz(groups));
-        const unsigned picks = mask >> (8 * group) & 0xFF;
-        const unsigned n = static_cast<unsigned>(__builtin_popcount(picks));
-        const auto lost = Simd::gather(Simd::load8(was + 8 * group), picks);
-        const auto before = Simd::after(previous, lost); // the byte before, then `lost`
-        const unsigned repeats = Simd::equal8(lost, before) & ((1u << n) - 1);
-        const unsigned fresh = ~repeats & ((1u << n) - 1);
-        Simd::store8(journal.originals + kept, Simd::gather(lost, fresh));
-        kept += static_cast<unsigned>(__builtin_popcount(fresh));
-        same |= std::uint64_t{repeats} << count;
-        count += n;
-        previous = Simd::broadcast_byte(before, n);
+    for (std::uint64_t fresh = gone & ~repeat; fresh; fresh &= fresh - 1) {
+        const auto at = static_cast<unsigned>(__builtin_ctzll(fresh));
+        journal.originals[kept++] = was[at];
+        fresh_places |= std::uint64_t{1} << __builtin_popcountll(gone & first_bits(at));
     }
     journal.kept = kept;
-    journal.previous = Simd::first_byte(previous);
-    journal.note_repeats(same, count);
+    const auto count = static_cast<unsigned>(__builtin_popcountll(gone));
+    journal.previous = was[63 - __builtin_clzll(gone)];
+    journal.note_repeats(~fresh_places & first_bits(count), count);
 }
-#pragma GCC diagnostic pop
 
 } // namespace
 
@@ -188,49 +157,6 @@ translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::si
 namespace {
 
 #define GRKPAGE_AVX2 __attribute__((target("avx2,popcnt")))
-
-// The steps of note_gathered, on the low 8 bytes of 16-byte vectors.
-struct ssse3_simd {
-    using vec = __m128i;
-
-    GRKPAGE_AVX2 static vec load8(const std::uint8_t *from) {
-        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from));
-    }
-
-    GRKPAGE_AVX2 static void store8(std::uint8_t *to, vec bytes) {
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(to), bytes);
-    }
-
-    // The bytes that `picks` picks, side by side, then zeros.
-    GRKPAGE_AVX2 static vec gather(vec bytes, unsigned picks) {
-        return _mm_shuffle_epi8(
-            bytes, load8(reinterpret_cast<const std::uint8_t *>(&gather_indices[picks])));
-    }
-
-    // Byte 0 of `previous`, then the bytes of `bytes`.
-    GRKPAGE_AVX2 static vec after(vec previous, vec bytes) {
-        return _mm_or_si128(_mm_slli_si128(bytes, 1),
-                            _mm_and_si128(previous, _mm_cvtsi32_si128(0xFF)));
-    }
-
-    // Bit i set where byte i of the two is the same, for the low 8.
-    GRKPAGE_AVX2 static unsigned equal8(vec a, vec b) {
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0xFF;
-    }
-
-    GRKPAGE_AVX2 static vec broadcast(std::uint8_t byte) {
-        return _mm_set1_epi8(static_cast<char>(byte));
-    }
-
-    // Byte `at` of `bytes`, in every byte.
-    GRKPAGE_AVX2 static vec broadcast_byte(vec bytes, unsigned at) {
-        return _mm_shuffle_epi8(bytes, _mm_set1_epi8(static_cast<char>(at)));
-    }
-
-    GRKPAGE_AVX2 static std::uint8_t first_byte(vec bytes) {
-        return static_cast<std::uint8_t>(_mm_cvtsi128_si32(bytes));
-    }
-};
 
 // The upper half is a 128-byte table: eight rows of 16 picked by bits 4-6 of
 // the byte and looked up by its low nibble with a byte shuffle. A byte below
@@ -288,7 +214,12 @@ GRKPAGE_AVX2 translated avx2_loop(const std::uint8_t *in, std::uint8_t *out, std
                 // From a copy: translating in place has overwritten `in` already.
                 alignas(32) std::uint8_t was[32];
                 _mm256_store_si256(reinterpret_cast<__m256i *>(was), x);
-                note_gathered<ssse3_simd, 32>(local, was, mask);
+                // Each byte beside the one before it: 0, then bytes 0-30.
+                const __m256i one_back =
+                    _mm256_alignr_epi8(x, _mm256_permute2x128_si256(x, x, 0x08), 15);
+                const auto same = static_cast<std::uint32_t>(
+                    _mm256_movemask_epi8(_mm256_cmpeq_epi8(x, one_back)));
+                note_runs(local, was, mask, same);
             }
         }
     }
@@ -419,48 +350,12 @@ translated translate_vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t
 #ifdef __aarch64__
 namespace {
 
-// The steps of note_gathered, on the low 8 bytes of 16-byte vectors (a byte
-// put in front of 8 needs a ninth place).
-struct neon_simd {
-    using vec = uint8x16_t;
-
-    static vec load8(const std::uint8_t *from) { return vcombine_u8(vld1_u8(from), vdup_n_u8(0)); }
-
-    static void store8(std::uint8_t *to, vec bytes) { vst1_u8(to, vget_low_u8(bytes)); }
-
-    // The bytes that `picks` picks, side by side, then zeros.
-    static vec gather(vec bytes, unsigned picks) {
-        return vqtbl1q_u8(bytes, vcombine_u8(vcreate_u8(gather_indices[picks]), vdup_n_u8(0x80)));
-    }
-
-    // Byte 0 of `previous`, then the bytes of `bytes`.
-    static vec after(vec previous, vec bytes) {
-        return vextq_u8(vdupq_laneq_u8(previous, 0), bytes, 15);
-    }
-
-    // Bit i set where byte i of the two is the same, for the low 8.
-    static unsigned equal8(vec a, vec b) {
-        constexpr std::uint8_t weights[8] = {1, 2, 4, 8, 16, 32, 64, 128};
-        return vaddv_u8(vand_u8(vget_low_u8(vceqq_u8(a, b)), vld1_u8(weights)));
-    }
-
-    static vec broadcast(std::uint8_t byte) { return vdupq_n_u8(byte); }
-
-    // Byte `at` of `bytes`, in every byte.
-    static vec broadcast_byte(vec bytes, unsigned at) {
-        return vqtbl1q_u8(bytes, vdupq_n_u8(static_cast<std::uint8_t>(at)));
-    }
-
-    static std::uint8_t first_byte(vec bytes) { return vgetq_lane_u8(bytes, 0); }
-
-    // Bit i set where byte i of `x` has its top bit set.
-    static std::uint64_t movemask(uint8x16_t x) {
-        constexpr std::uint8_t weights[16] = {1, 2, 4, 8, 16, 32, 64, 128,
-                                              1, 2, 4, 8, 16, 32, 64, 128};
-        const uint8x16_t picked = vandq_u8(vcltzq_s8(vreinterpretq_s8_u8(x)), vld1q_u8(weights));
-        return vaddv_u8(vget_low_u8(picked)) | std::uint64_t{vaddv_u8(vget_high_u8(picked))} << 8;
-    }
-};
+// Bit i set where byte i of `x` has its top bit set.
+std::uint64_t movemask(uint8x16_t x) {
+    constexpr std::uint8_t weights[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const uint8x16_t picked = vandq_u8(vcltzq_s8(vreinterpretq_s8_u8(x)), vld1q_u8(weights));
+    return vaddv_u8(vget_low_u8(picked)) | std::uint64_t{vaddv_u8(vget_high_u8(picked))} << 8;
+}
 
 // The upper half is two 64-byte tables: one four-register lookup gives the
 // bytes of the first (zero for the rest), a second fills in those of the
@@ -496,13 +391,15 @@ translated neon_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
             uint8x16_t gone = vandq_u8(high, vcltq_u8(y, top));
             if constexpr (D == direction::to_dos)
                 gone = vorrq_u8(gone, vceqq_u8(x, vdupq_n_u8(to_dos_destroyed_upper)));
-            const std::uint64_t mask = neon_simd::movemask(gone);
+            const std::uint64_t mask = movemask(gone);
             local.lost_at[i / 64] |= mask << (i % 64);
             if (mask) {
                 // From a copy: translating in place has overwritten `in` already.
                 std::uint8_t was[16];
                 vst1q_u8(was, x);
-                note_gathered<neon_simd, 16>(local, was, mask);
+                // Each byte beside the one before it: 0, then bytes 0-14.
+                const uint8x16_t one_back = vextq_u8(vdupq_n_u8(0), x, 15);
+                note_runs(local, was, mask, movemask(vceqq_u8(x, one_back)));
             }
         }
     }
