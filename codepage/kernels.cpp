@@ -109,7 +109,7 @@ bool portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std
                    : portable_loop<direction::to_windows, false>(in, out, i, n, nullptr);
 }
 
-constexpr std::uint64_t first_bits(unsigned count) {
+[[maybe_unused]] constexpr std::uint64_t first_bits(unsigned count) {
     return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
 }
 
@@ -121,8 +121,8 @@ constexpr std::uint64_t first_bits(unsigned count) {
 // the last destroyed byte before it, one at a time. Only the bytes that do not
 // repeat, few in a frame, are kept one at a time, each one's place among the
 // destroyed bytes giving the repeat bits in the order they are stored.
-inline void note_runs(journal_writer &journal, const std::uint8_t *was, std::uint64_t gone,
-                      std::uint64_t same_as_before) {
+[[maybe_unused]] inline void note_runs(journal_writer &journal, const std::uint8_t *was,
+                                       std::uint64_t gone, std::uint64_t same_as_before) {
     std::uint64_t repeat = gone & (gone << 1) & same_as_before;
     for (std::uint64_t starts = gone & ~(gone << 1); starts; starts &= starts - 1) {
         const auto at = static_cast<unsigned>(__builtin_ctzll(starts));
@@ -141,6 +141,19 @@ inline void note_runs(journal_writer &journal, const std::uint8_t *was, std::uin
     const auto count = static_cast<unsigned>(__builtin_popcountll(gone));
     journal.previous = was[63 - __builtin_clzll(gone)];
     journal.note_repeats(~fresh_places & first_bits(count), count);
+}
+
+// After a vector kernel's loop: the bytes from `i` on, too few for a vector,
+// one lookup each, and the journal's counters, kept in `local` meanwhile, back
+// in place.
+[[maybe_unused]] translated finish_vectors(const std::uint8_t *in, std::uint8_t *out, std::size_t i,
+                                           std::size_t n, direction d, journal_writer *journal,
+                                           journal_writer &local, bool changed) {
+    if (!journal)
+        return {0, 0, portable_part(in, out, i, n, d, nullptr) || changed};
+    changed |= portable_part(in, out, i, n, d, &local);
+    *journal = local;
+    return journal->finish(changed);
 }
 
 } // namespace
@@ -223,12 +236,7 @@ GRKPAGE_AVX2 translated avx2_loop(const std::uint8_t *in, std::uint8_t *out, std
             }
         }
     }
-    bool changed = !_mm256_testz_si256(differ, differ);
-    if (!journal)
-        return {0, 0, portable_part(in, out, i, n, D, nullptr) || changed};
-    changed |= portable_part(in, out, i, n, D, &local);
-    *journal = local;
-    return journal->finish(changed);
+    return finish_vectors(in, out, i, n, D, journal, local, !_mm256_testz_si256(differ, differ));
 }
 
 translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
@@ -403,12 +411,7 @@ translated neon_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
             }
         }
     }
-    bool changed = vmaxvq_u8(differ) != 0;
-    if (!journal)
-        return {0, 0, portable_part(in, out, i, n, D, nullptr) || changed};
-    changed |= portable_part(in, out, i, n, D, &local);
-    *journal = local;
-    return journal->finish(changed);
+    return finish_vectors(in, out, i, n, D, journal, local, vmaxvq_u8(differ) != 0);
 }
 
 translated translate_neon(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
