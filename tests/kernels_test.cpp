@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -85,8 +88,9 @@ void PrintTo(const result &r, std::ostream *os) {
 
 class Kernel : public ::testing::TestWithParam<codepage::kernel> {};
 
-// Each byte value at each position of the widest vector (64 bytes).
-TEST_P(Kernel, EveryByteAtEveryLaneMatchesTheTables) {
+// Each byte value at each position of the widest vector (64 bytes), and the
+// fuzzer's seed corpus.
+TEST_P(Kernel, EveryByteAtEveryLaneAndTheSeedCorpusMatchTheTables) {
     for (direction d : both)
         for (std::size_t shift = 0; shift < 64; ++shift) {
             bytes in(256 + 64);
@@ -94,6 +98,15 @@ TEST_P(Kernel, EveryByteAtEveryLaneMatchesTheTables) {
                 in[i] = static_cast<std::uint8_t>(i - shift);
             ASSERT_EQ(run(GetParam().run, in, d), reference(in, d)) << "shift " << shift;
         }
+    std::size_t seeds = 0;
+    for (const auto &seed : std::filesystem::directory_iterator(GRKPAGE_SEED_CORPUS)) {
+        std::ifstream file(seed.path(), std::ios::binary);
+        const bytes in{std::istreambuf_iterator<char>(file), {}};
+        ++seeds;
+        for (direction d : both)
+            ASSERT_EQ(run(GetParam().run, in, d), reference(in, d)) << seed.path();
+    }
+    EXPECT_GT(seeds, 0u);
 }
 
 // Odd lengths at every alignment, copying and in place, with and without a
