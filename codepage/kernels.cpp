@@ -88,7 +88,8 @@ bool portable_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std
         for (; j < length; ++j) {
             const std::uint8_t y = map[was[j]];
             changed |= y ^ was[j];
-            gone |= std::uint64_t{destroys[was[j]]} << j;
+            if constexpr (Journal)
+                gone |= std::uint64_t{destroys[was[j]]} << j;
             out[i + j] = y;
         }
         if (Journal && gone) {

@@ -128,7 +128,8 @@ constexpr byte_map destroyed_bytes(const byte_map &map, const byte_map &inverse)
 inline constexpr byte_map to_windows_destroys = destroyed_bytes(to_windows_map, from_windows_map);
 inline constexpr byte_map to_dos_destroys = destroyed_bytes(to_dos_map, from_dos_map);
 
-// The kernels find destroyed bytes without a table: they are the upper-half
+// The kernels find destroyed bytes by rule, word or vector at a time, and the
+// table above only for the odd bytes at the end: they are the upper-half
 // bytes that land in the lower half, plus at most one that lands in the upper
 // half on a value another byte also lands on. Going to DOS that is the
 // plus-minus sign, which shares the approximately-equal sign with the tilde.
