@@ -2,9 +2,12 @@
 #include "codepage/codepage.hpp"
 #include "harness.hpp"
 
+#include <cctype>
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -195,6 +198,7 @@ struct system_fault {
     std::vector<std::string> limit; // a command the program runs under, inside strace
     const char *message;
     bool stderr_closed = false; // as cron or a launcher may start it
+    bool stderr_full = false;   // a full pipe whose reader has stopped, and then SIGTERM
 };
 
 void PrintTo(const system_fault &f, std::ostream *os) {
@@ -215,10 +219,26 @@ TEST_P(SystemFault, LeavesTheFileAsItWas) {
     options.wrapper.insert(options.wrapper.end(), fault.limit.begin(), fault.limit.end());
     if (fault.stderr_closed)
         options.closed = {2};
-    // With standard error closed the message goes nowhere, and above all not
-    // into the file.
-    expect_failure(run_program({f, next}, options),
-                   fault.stderr_closed ? "" : fault.message + f + "\n");
+    // The message waits for a pipe that nobody reads: the file is whole by
+    // then, so a signal ends the run at once, by that signal.
+    if (fault.stderr_full) {
+        options.stderr_full = true;
+        options.timeout = std::chrono::seconds(5);
+        options.meanwhile = [&] {
+            const pid_t program = holder_of(f);
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            kill(program, SIGTERM);
+        };
+    }
+    const run_result r = run_program({f, next}, options);
+    if (fault.stderr_full) {
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.signal, SIGTERM);
+    } else {
+        // With standard error closed the message goes nowhere, and above all
+        // not into the file.
+        expect_failure(r, fault.stderr_closed ? "" : fault.message + f + "\n");
+    }
     EXPECT_EQ(read_file(f), text);
     EXPECT_EQ(read_file(next), text);
 }
@@ -228,6 +248,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // A failed write-back reported by the close, with the spare at hand.
         system_fault{"CloseFails", "close", "error=EIO:when=1", {}, "Can't write file: "},
+        system_fault{"CloseFailsWithStandardErrorFull",
+                     "close",
+                     "error=EIO:when=1",
+                     {},
+                     "Can't write file: ",
+                     false,
+                     true},
         // No descriptor left for the spare: nothing may be written.
         system_fault{"CloseFailsAndNoRoomForTheSpare",
                      "close",
@@ -243,6 +270,167 @@ INSTANTIATE_TEST_SUITE_P(
                      "Can't read file: ",
                      true}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// Each system call the rewrite makes on a file, failed at each of its calls in
+// turn. strace's names for a call, several where systems differ (a 32-bit
+// program seeks with _llseek), and how many of its calls to fail: more than a
+// run makes, so that the rows past the last call show the run unharmed.
+struct traced_call {
+    const char *names, *injection;
+    int most;
+};
+
+constexpr traced_call traced_calls[] = {
+    {"openat", "error=EIO", 2},
+    {"newfstatat,statx,fstatat64", "error=EIO", 2}, // the size check
+    {"lseek,_llseek", "error=EIO", 4},              // where the holes are
+    {"pread64", "error=EIO", 6},
+    {"pread64", "retval=0", 6}, // the file seems to end there
+    {"pwrite64", "error=EIO", 6},
+    {"pwrite64", "retval=0", 6}, // nothing is written
+    {"fcntl,fcntl64", "error=EIO", 2}, // the second handle
+    {"close", "error=EIO", 3},
+};
+
+// Whether `name` is one of the comma-separated `names`.
+bool names_one_of(std::string_view names, std::string_view name) {
+    for (std::size_t at = 0; at <= names.size();) {
+        const std::size_t end = std::min(names.find(',', at), names.size());
+        if (names.substr(at, end - at) == name)
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+struct call_failure {
+    traced_call call;
+    int index; // from 1
+    bool to_dos;
+};
+
+void PrintTo(const call_failure &c, std::ostream *os) {
+    *os << c.call.names << " " << c.call.injection << " at call " << c.index
+        << (c.to_dos ? ", to DOS" : ", to Windows");
+}
+
+std::vector<call_failure> every_call_failure() {
+    std::vector<call_failure> all;
+    for (const bool to_dos : {false, true})
+        for (const auto &call : traced_calls)
+            for (int index = 1; index <= call.most; ++index)
+                all.push_back({call, index, to_dos});
+    return all;
+}
+
+class FailedCall : public TempDir, public ::testing::WithParamInterface<call_failure> {
+  protected:
+    // Two blocks of data, a hole of one (where the file system makes holes),
+    // two blocks and a short one: every kind of byte, and every call the
+    // rewrite makes, seeks for the holes included.
+    std::string sparse_file(const std::string &name) {
+        bytes text = every_byte(5 * block + 300);
+        std::fill(text.begin() + 2 * block, text.begin() + 3 * block, 0);
+        const auto f = file(name, bytes(text.begin(), text.begin() + 2 * block));
+        std::fstream out(f, std::ios::binary | std::ios::in | std::ios::out);
+        out.seekp(3 * block);
+        out.write(reinterpret_cast<const char *>(text.data()) + 3 * block,
+                  static_cast<std::streamsize>(text.size() - 3 * block));
+        out.flush();
+        sparse_text = text;
+        return f;
+    }
+    bytes sparse_text;
+
+    // How many times a run that nothing fails makes each traced call on such
+    // a file, by the names of traced_calls; the same for every row of a
+    // direction.
+    std::map<std::string, int> calls_of_a_clean_run(bool to_dos) {
+        static std::map<bool, std::map<std::string, int>> counted;
+        if (const auto known = counted.find(to_dos); known != counted.end())
+            return known->second;
+        const auto f = sparse_file("count.txt");
+        const auto next = file("count-next.txt", sparse_text);
+        std::vector<std::string> args{f, next};
+        if (to_dos)
+            args.insert(args.begin(), "-");
+        std::string names = traced_calls[0].names;
+        for (const auto &call : traced_calls)
+            names.append(",").append(call.names);
+        const auto log = path("strace.log");
+        run_options options;
+        options.wrapper = {"strace", "-o", log, "-e", "trace=" + names, "-P", f};
+        expect_success(run_program(args, options));
+        std::map<std::string, int> count;
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);) {
+            const std::string made = line.substr(0, line.find('('));
+            for (const auto &call : traced_calls)
+                if (names_one_of(call.names, made)) {
+                    ++count[call.names]; // once, for the rows that share its names
+                    break;
+                }
+        }
+        return counted[to_dos] = count;
+    }
+};
+
+// Whatever call fails, the file is as it was (but for the last close, which
+// comes after the file is converted and can no longer be undone), the message
+// says which step failed, and the next file is untouched. A failure to find
+// the holes is no failure: the holes read as zeros.
+TEST_P(FailedCall, LeavesTheFileAsItWasAndTheNextUntouched) {
+    if (runs_windows_program())
+        GTEST_SKIP() << "strace cannot follow the program under wine";
+    const call_failure c = GetParam();
+    const int made = calls_of_a_clean_run(c.to_dos)[c.call.names];
+    ASSERT_LT(made, c.call.most) << "a run makes as many calls as the rows fail, or more";
+    const auto f = sparse_file("a.txt");
+    const bytes text = sparse_text;
+    const auto next = file("b.txt", text);
+    std::vector<std::string> args{f, next};
+    if (c.to_dos)
+        args.insert(args.begin(), "-");
+
+    const std::string call = c.call.names;
+    const char *message = nullptr; // none: the run succeeds
+    bool stays_converted = false;
+    if (c.index <= made && call != "lseek,_llseek") {
+        if (call == "openat" || call == "pwrite64" || call == "fcntl,fcntl64")
+            message = "Can't write file: "; // the first open for writing, then reading only
+        else if (call == "pread64")
+            message = "Can't read file: ";
+        else if (call == "close")
+            message = "Can't write file: ", stays_converted = c.index == made;
+        else
+            message = "Can't open file: ";
+    }
+    const run_result r = run_program(
+        args, injected(c.call.names,
+                       std::string(c.call.injection) + ":when=" + std::to_string(c.index), f));
+    if (!message) {
+        expect_success(r);
+        EXPECT_EQ(read_file(f), converted(text, c.to_dos));
+        EXPECT_EQ(read_file(next), converted(text, c.to_dos));
+        return;
+    }
+    expect_failure(r, message + f + "\n");
+    EXPECT_EQ(read_file(f), stays_converted ? converted(text, c.to_dos) : text);
+    EXPECT_EQ(read_file(next), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, FailedCall, ::testing::ValuesIn(every_call_failure()),
+                         [](const auto &info) {
+                             const call_failure &c = info.param;
+                             std::string name = std::string(c.call.names) + "_" +
+                                                c.call.injection + "_" +
+                                                std::to_string(c.index) +
+                                                (c.to_dos ? "_to_dos" : "_to_windows");
+                             for (char &ch : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
+                                     ch = '_';
+                             return name;
+                         });
 
 // Another program cuts the file short while it is converted: the run ends
 // where the file now ends, what is left converted, and no longer than that.
@@ -300,13 +488,28 @@ TEST_F(Fault, FileRenamedOverTheNameMeanwhileIsUntouched) {
     EXPECT_EQ(read_file(path("old.txt")), converted(text));
 }
 
-// The file is streamed: memory does not grow with it, offsets past 4 GiB work
-// (the 32-bit program's case), and the holes of a sparse file stay holes.
-TEST_F(Fault, FileFarLargerThanTheMemoryLimitConverts) {
+struct sparse_shape {
+    const char *name;
+    std::uint64_t size;
+    bool memory_limit; // 256 MiB of address space
+};
+
+void PrintTo(const sparse_shape &f, std::ostream *os) {
+    *os << f.name;
+}
+
+class SparseFile : public TempDir, public ::testing::WithParamInterface<sparse_shape> {};
+
+// The holes of a sparse file stay holes, whatever its size. And the file is
+// streamed: memory does not grow with it, and offsets past 4 GiB work (the
+// 32-bit program's case).
+TEST_P(SparseFile, ConvertsAndKeepsItsHoles) {
+    const sparse_shape shape = GetParam();
 #ifdef GRKPAGE_SANITIZED
-    GTEST_SKIP() << "the sanitizer reserves more address space than the limit allows";
-#else
-    const std::uint64_t size = (std::uint64_t{4} << 30) + 3 * 4096;
+    if (shape.memory_limit)
+        GTEST_SKIP() << "the sanitizer reserves more address space than the limit allows";
+#endif
+    const std::uint64_t size = shape.size;
     const bytes head = greek(4096), tail = greek(4096);
     const auto f = file("huge.txt", head);
     fs::resize_file(f, size);
@@ -330,7 +533,8 @@ TEST_F(Fault, FileFarLargerThanTheMemoryLimitConverts) {
 
     run_options options;
     options.timeout = std::chrono::seconds(60);
-    if (!runs_windows_program() && !runs_emulated()) // wine and qemu reserve more than the limit
+    // wine and qemu reserve more than the limit
+    if (shape.memory_limit && !runs_windows_program() && !runs_emulated())
         options.address_space = 256u * 1024 * 1024;
     expect_success(run_program({f}, options));
     EXPECT_EQ(fs::file_size(f), size);
@@ -345,7 +549,43 @@ TEST_F(Fault, FileFarLargerThanTheMemoryLimitConverts) {
     if (!runs_windows_program()) {
         EXPECT_EQ(is.st_blocks, was.st_blocks) << "holes were filled in";
     }
-#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, SparseFile,
+    ::testing::Values(sparse_shape{"FarLargerThanTheMemoryLimit", (std::uint64_t{4} << 30) + 3 * 4096, true},
+                      sparse_shape{"OfOneBlock", 200 * 1024, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// At the hard CPU limit the kernel sends SIGKILL, which nothing survives; at
+// the soft one SIGXCPU, which is held. Where the two are equal, the program
+// lowers its soft limit to a third, so that SIGXCPU comes first with time left
+// to put the file back; a soft limit below the hard one is the user's, and stays.
+TEST_F(Fault, CpuLimitWarnsWithTimeLeftBeforeItKills) {
+    if (runs_windows_program())
+        GTEST_SKIP() << "Windows has no CPU time limit";
+    const bytes text = greek(2 * block);
+    const auto f = file("a.txt", text);
+    struct limit {
+        const char *set, *soft, *hard;
+    };
+    for (const limit l : {limit{"60:60", "20", "60"}, limit{"10:60", "10", "60"}}) {
+        SCOPED_TRACE(l.set);
+        write_file(f, text);
+        run_options options = slowed("pread64", f, std::chrono::milliseconds(300));
+        options.wrapper.insert(options.wrapper.end(), {"prlimit", std::string("--cpu=") + l.set, "--"});
+        std::string soft, hard;
+        options.meanwhile = [&] { // while the first read is held up
+            std::ifstream limits("/proc/" + std::to_string(holder_of(f)) + "/limits");
+            for (std::string line; std::getline(limits, line);)
+                if (line.starts_with("Max cpu time"))
+                    std::istringstream(line.substr(std::strlen("Max cpu time"))) >> soft >> hard;
+        };
+        expect_success(run_program({f}, options));
+        EXPECT_EQ(soft, l.soft);
+        EXPECT_EQ(hard, l.hard);
+        EXPECT_EQ(read_file(f), converted(text));
+    }
 }
 
 // Each of these paths stops the run with its message, within the timeout, and

@@ -109,6 +109,13 @@ run_result run_program(const std::vector<std::string> &args, const run_options &
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
+    if (options.stderr_full) { // filled now, and never read: a write to it blocks
+        fcntl(err[1], F_SETFL, O_NONBLOCK);
+        const char filler[4096] = {};
+        while (write(err[1], filler, sizeof filler) > 0) {
+        }
+        fcntl(err[1], F_SETFL, 0);
+    }
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
@@ -123,9 +130,9 @@ run_result run_program(const std::vector<std::string> &args, const run_options &
 
     run_result result;
     const auto deadline = std::chrono::steady_clock::now() + options.timeout;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {options.stderr_full ? -1 : err[0], POLLIN, 0}};
     std::string *sinks[2] = {&result.out, &result.err};
-    int open_pipes = 2;
+    int open_pipes = options.stderr_full ? 1 : 2;
     while (open_pipes > 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -153,6 +160,8 @@ run_result run_program(const std::vector<std::string> &args, const run_options &
     for (auto &fd : fds)
         if (fd.fd >= 0)
             close(fd.fd);
+    if (options.stderr_full)
+        close(err[0]);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     // qemu says so when a signal ends the program it runs; the program itself

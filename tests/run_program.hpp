@@ -22,6 +22,7 @@ struct run_options {
     bool sigxfsz_ignored = false;        // as a parent may leave it; a shell does not
     std::optional<rlim_t> address_space; // RLIMIT_AS
     std::vector<int> closed;             // standard streams the program starts without
+    bool stderr_full = false;            // standard error a full pipe that nobody reads
     std::vector<std::string> wrapper;    // a command to run the program under, such as strace
     std::function<void()> meanwhile;     // done while the program runs
 };

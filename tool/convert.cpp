@@ -14,6 +14,9 @@
 int to_windows = 1;
 
 void fatal(const std::string &message) {
+    // The file in hand is whole by now: an interrupt need not wait for a
+    // message that standard error may never take.
+    obey_interrupts_at_once();
     write_error(message);
     end_if_interrupted();
     std::exit(1);
@@ -64,19 +67,20 @@ void roll_back(int fd, std::span<const written_block> written, std::uint8_t *scr
 // the file cut short, and did not just stop early, as the read of a network
 // or user-space file system may.
 bool ends_by(int fd, std::uint64_t end) {
-    const auto now = regular_file_size(fd);
-    return now && *now <= end;
+    const auto now = regular_file_of(fd);
+    return now && now->size <= end;
 }
 
-// Translates the first `size` bytes of the file block by block, each written
-// back where it was read, keeping in `journal` what undoing them takes.
-// Returns a second descriptor for the file, taken before the first write (so
+// Translates the `file.size` bytes the file held when opened block by block,
+// each written back where it was read, keeping in `journal` what undoing them
+// takes. The holes of a sparse file read as zeros, which stay zeros: they are
+// skipped, and stay holes. Returns a second descriptor for the file, taken before the first write (so
 // that a failure to get one leaves the file untouched), or -1 when nothing
 // was written. Bytes appended meanwhile are left alone; if the file has been
-// cut short meanwhile, the rewrite stops where it now ends. The holes of a
-// sparse file read as zeros, which stay zeros, so they are skipped. An
-// interrupt noted before the last block is written back puts the file back.
-int rewrite_blocks(const native_char *path, int fd, std::uint64_t size, undo_journal &journal) {
+// cut short meanwhile, the rewrite stops where it now ends. An interrupt
+// noted before the last block is written back puts the file back.
+int rewrite_blocks(const native_char *path, int fd, regular_file file, undo_journal &journal) {
+    const std::uint64_t size = file.size;
     std::uint8_t *const buffer = block_buffer;
     const auto [translate, undo] = chosen();
     const auto stop = [&](const char *what) {
@@ -90,7 +94,7 @@ int rewrite_blocks(const native_char *path, int fd, std::uint64_t size, undo_jou
         }
     };
     int spare = -1;
-    std::uint64_t hole = size > block_size ? hole_from(fd, 0, size) : size;
+    std::uint64_t hole = file.sparse ? hole_from(fd, 0, size) : size;
     for (std::uint64_t offset = 0; offset < size;) {
         obey_any_interrupt();
         if (offset >= hole) {
@@ -162,10 +166,10 @@ void convert_file(const native_char *path) {
         fail("Can't open file: ", path);
     // Only a regular file is rewritten in place. Checking what was opened, not
     // the name, leaves no moment in which the name could be pointed elsewhere.
-    const auto size = regular_file_size(file.fd);
-    if (!size)
+    const auto opened = regular_file_of(file.fd);
+    if (!opened)
         fail("Can't open file: ", path);
-    if (*size == 0) {
+    if (opened->size == 0) {
         close_file(file.fd);
         return;
     }
@@ -173,6 +177,6 @@ void convert_file(const native_char *path) {
         fail("Can't write file: ", path);
     static undo_journal journal;
     journal.clear();
-    const int spare = rewrite_blocks(path, file.fd, *size, journal);
+    const int spare = rewrite_blocks(path, file.fd, *opened, journal);
     close_rewritten(path, file.fd, spare, journal);
 }

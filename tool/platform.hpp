@@ -35,15 +35,21 @@ struct open_file_handle {
 // was opened comes after.
 open_file_handle open_file(const native_char *path);
 
-// The size of what `fd` refers to, if it is a regular file.
-std::optional<std::uint64_t> regular_file_size(int fd);
+// What `fd` refers to, if it is a regular file: its size, and whether fewer
+// bytes are stored for it than it holds, as for a sparse file, whose holes are
+// then worth looking for.
+struct regular_file {
+    std::uint64_t size = 0;
+    bool sparse = false;
+};
+std::optional<regular_file> regular_file_of(int fd);
 
 // Reads up to `size` bytes at `offset`; fewer where the file ends, or where the
 // system says it ends. Returns how many, or nothing after a read error.
 std::optional<std::size_t> read_at(int fd, void *bytes, std::size_t size, std::uint64_t offset);
 
 // Where the data after `offset` begins, when `offset` is in a hole of a sparse
-// file; `end` when only holes follow. Where holes cannot be told, `offset`.
+// file (one that regular_file_of() says is sparse); `end` when only holes follow. Where holes cannot be told, `offset`.
 std::uint64_t data_from(int fd, std::uint64_t offset, std::uint64_t end);
 
 // Where the next hole at or after `offset` begins, or `end` when none can be told.
@@ -74,8 +80,15 @@ void prefer_huge_pages(void *start, std::size_t size);
 // default action ends the process (but the faults a program raises on itself,
 // such as SIGSEGV), unless it was ignored at start; on Windows Ctrl-C,
 // Ctrl-Break and closing the console. A file size limit makes a write fail
-// instead of killing the process.
+// instead of killing the process, and a CPU limit that would kill it without
+// warning warns first (SIGXCPU), early enough to put the file back.
 void defer_interrupts();
+
+// From here on, an interrupt ends the process at once, as it would have
+// without defer_interrupts(): for when no file is left half converted, and
+// the run only has a message to write, which may never finish (standard error
+// a full pipe whose reader has stopped).
+void obey_interrupts_at_once();
 
 // The interrupt noted so far, or 0.
 int pending_interrupt();

@@ -40,11 +40,12 @@ open_file_handle open_file(const native_char *path) {
     return {_wsopen(path, _O_RDONLY | flags, _SH_DENYNO), false};
 }
 
-std::optional<std::uint64_t> regular_file_size(int fd) {
+// Holes are not looked for (see data_from), so no file is taken for sparse.
+std::optional<regular_file> regular_file_of(int fd) {
     struct _stati64 st {};
     if (_fstati64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG || st.st_size < 0)
         return std::nullopt;
-    return static_cast<std::uint64_t>(st.st_size);
+    return regular_file{static_cast<std::uint64_t>(st.st_size), false};
 }
 
 namespace {
@@ -151,6 +152,11 @@ void write_error(const std::string &message) {
 
 void defer_interrupts() {
     SetConsoleCtrlHandler(note_interrupt, TRUE);
+}
+
+// Without the handler, Windows ends the process itself.
+void obey_interrupts_at_once() {
+    SetConsoleCtrlHandler(note_interrupt, FALSE);
 }
 
 int pending_interrupt() {
