@@ -1,7 +1,9 @@
 # Shared by the Linux cross toolchain files, which set LINUX_TRIPLE and
 # CMAKE_SYSTEM_PROCESSOR first. Uses Debian's g++-TRIPLE cross compilers; the
 # programs built run here under Debian's qemu-user-static, which is also how
-# CMake and ctest start the tests.
+# CMake and ctest start the tests, unless GRKPAGE_CROSS_NATIVELY says that
+# this machine's kernel runs them itself (a 32-bit x86 program on many x86-64
+# machines).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${LINUX_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${LINUX_TRIPLE}-g++)
@@ -10,4 +12,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU} -L /usr/${LINUX_TRIPLE})
+if(NOT GRKPAGE_CROSS_NATIVELY)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU} -L /usr/${LINUX_TRIPLE})
+endif()

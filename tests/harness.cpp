@@ -45,6 +45,8 @@ void expect_failure(const run_result &r, const std::string &message) {
 }
 
 void TempDir::SetUp() {
+    if (const auto why = why_the_program_cannot_run())
+        GTEST_SKIP() << *why;
     std::string pattern = (std::filesystem::temp_directory_path() / "grkpage-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");

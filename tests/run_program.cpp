@@ -19,6 +19,29 @@ bool runs_windows_program() {
     return program_path().ends_with(".exe");
 }
 
+namespace {
+
+std::string wine_loader() {
+    const char *override = std::getenv("GRKPAGE_WINE");
+    return override && *override ? override : GRKPAGE_WINE;
+}
+
+} // namespace
+
+std::optional<std::string> why_the_program_cannot_run() {
+    if (!runs_windows_program())
+        return std::nullopt;
+    static const std::optional<std::string> why = []() -> std::optional<std::string> {
+        const std::string loader = wine_loader();
+        if (access(loader.c_str(), X_OK) != 0)
+            return "no wine loader at " + loader + " (wine32:i386, for the 32-bit program)";
+        if (std::system((loader + " --version >/dev/null 2>&1").c_str()) != 0)
+            return loader + " does not run here: this machine refuses 32-bit programs";
+        return std::nullopt;
+    }();
+    return why;
+}
+
 // The emulator that runs a program built for another processor, as words:
 // $GRKPAGE_EMULATOR when set, or the cross build's own.
 std::vector<std::string> emulator() {
@@ -85,7 +108,7 @@ namespace {
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
     const std::string tested = program_path();
     std::vector<std::string> runner =
-        windows ? std::vector<std::string>{GRKPAGE_WINE64}
+        windows ? std::vector<std::string>{wine_loader()}
                 : (runs_emulated() ? emulator() : std::vector<std::string>{});
     runner.push_back(tested);
     std::vector<char *> argv;

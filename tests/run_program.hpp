@@ -32,8 +32,14 @@ struct run_options {
 std::string program_path();
 
 // True when the program under test is a Windows program (a .exe), which runs
-// under wine64 with the prefixes that tests/wine-fixture prepares.
+// under wine ($GRKPAGE_WINE: wine64, or wine32 for the 32-bit program) with
+// the prefixes that tests/wine-fixture prepares.
 bool runs_windows_program();
+
+// Why the program under test cannot run on this machine, if it cannot: a
+// 32-bit Windows program where wine32 is missing, or where the kernel refuses
+// 32-bit programs. The end-to-end tests then skip, saying so.
+std::optional<std::string> why_the_program_cannot_run();
 
 // True when the program under test is built for another processor, and runs
 // under that processor's emulator (qemu-user).
