@@ -6,4 +6,5 @@
 set(LINUX_TRIPLE i686-linux-gnu)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(QEMU qemu-i386-static)
+set(LINUX_LOADER ld-linux.so.2)
 include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

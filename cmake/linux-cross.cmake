@@ -15,3 +15,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 if(NOT GRKPAGE_CROSS_NATIVELY)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU} -L /usr/${LINUX_TRIPLE})
 endif()
+# Run natively, the programs take the cross toolchain's C library and loader,
+# which this machine may not have installed for the kernel's own use.
+set(GRKPAGE_CROSS_RUNTIME /usr/${LINUX_TRIPLE}/lib)
+set(GRKPAGE_CROSS_LOADER ${GRKPAGE_CROSS_RUNTIME}/${LINUX_LOADER})
