@@ -3,6 +3,8 @@
 #include "kernels.hpp"
 #include "tables.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cassert>
 
 namespace {
@@ -28,19 +30,25 @@ translated translate(std::span<const std::uint8_t> from, std::span<std::uint8_t>
 
 void undo_with(std::span<std::uint8_t> bytes, filled_journal undo,
                const codepage::byte_map &inverse) {
+    if (undo.lost_at.empty() && undo.originals.size() == bytes.size() && !bytes.empty()) {
+        std::copy(undo.originals.begin(), undo.originals.end(), bytes.begin()); // kept whole
+        return;
+    }
     for (auto &b : bytes)
         b = inverse[b];
+    // In order, so that a repeat finds the byte before it already put back.
     std::size_t k = 0, next = 0;
-    std::uint8_t previous = 0;
     for (std::size_t word = 0; word < undo.lost_at.size(); ++word)
         for (std::uint64_t bits = undo.lost_at[word]; bits; bits &= bits - 1, ++k) {
-            const std::size_t at = word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+            const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
             assert(at < bytes.size() && k / 64 < undo.repeats.size());
-            if (!(undo.repeats[k / 64] >> (k % 64) & 1)) {
+            if (undo.repeats[k / 64] >> (k % 64) & 1) {
+                assert(at > 0);
+                bytes[at] = bytes[at - 1];
+            } else {
                 assert(next < undo.originals.size());
-                previous = undo.originals[next++];
+                bytes[at] = undo.originals[next++];
             }
-            bytes[at] = previous;
         }
 }
 

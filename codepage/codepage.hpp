@@ -25,9 +25,14 @@ void windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uint8_t> 
 // An undo journal: what a translation destroyed, and nothing more. Every other
 // byte (all Greek letters, all of 0x00-0x7F) comes back from its translation
 // alone. Byte i was destroyed when bit i % 64 of lost_at[i / 64] is set. Bit k
-// of `repeats` (word k / 64) is set when the k-th destroyed byte is the same as
-// the one before it; the others are in `originals`, in order. Frames come in
-// runs, so a form full of them journals little more than their positions.
+// of `repeats` (word k / 64) is set when the k-th destroyed byte repeats the
+// byte just before it, which was destroyed too: the same value, one place
+// earlier, in the same translation. The other destroyed bytes are in
+// `originals`, in order. Frames come in runs, so a form full of them journals
+// little more than their positions, and a vector compare of the bytes with
+// themselves one place on finds the repeats. A journal with no positions and
+// as many originals as there are bytes holds the bytes themselves: a kept
+// journal takes that form where it would be larger.
 struct journal {
     std::span<std::uint64_t> lost_at;  // room for journal_words(size) words
     std::span<std::uint64_t> repeats;  // as much room
@@ -47,7 +52,8 @@ struct translated {
 };
 
 // A journal as filled in: lost_at for the translated size, and the first
-// translated::lost bits of `repeats` and translated::originals bytes of `originals`.
+// translated::lost bits of `repeats` and translated::originals bytes of
+// `originals`; or the original bytes whole (see journal).
 struct filled_journal {
     std::span<const std::uint64_t> lost_at, repeats;
     std::span<const std::uint8_t> originals;

@@ -1,6 +1,7 @@
-// The translation kernels behind dos_to_windows and windows_to_dos. Every
-// kernel gives exactly the bytes (and the journal) of the portable one; the
-// fastest that the processor supports is used.
+// The translation kernels behind dos_to_windows and windows_to_dos, one source
+// file each in kernels/. Every kernel gives exactly the bytes (and the
+// journal) of the portable one; the fastest that the processor supports is
+// used.
 #pragma once
 
 #include "codepage.hpp"
@@ -14,16 +15,19 @@ namespace codepage {
 enum class direction { to_windows, to_dos };
 
 // Where a kernel writes a journal (see codepage.hpp), and how far it has got.
+// A kernel notes its bytes in order, a piece of up to 64 at a time that ends
+// where a word of lost_at does or before (note_piece in kernels/common.hpp).
 struct journal_writer {
     std::uint64_t *lost_at;
     std::uint64_t *repeats;
     std::uint8_t *originals;
     std::size_t lost = 0, kept = 0;
-    std::uint8_t previous = 0; // the last destroyed byte; 0 is never destroyed
-    std::uint64_t pending = 0; // repeat bits not yet stored
+    std::uint64_t pending = 0;   // repeat bits not yet stored
+    std::uint64_t last_gone = 0; // 1 when the last byte noted was destroyed
+    std::uint8_t last_byte = 0;  // and what it was
 
     // Notes `count` destroyed bytes, bit j of `same` set when the j-th of them
-    // is the same as the one before it.
+    // repeats the byte before it.
     void note_repeats(std::uint64_t same, std::size_t count) {
         const std::size_t fill = lost % 64;
         pending |= same << fill;
@@ -31,22 +35,6 @@ struct journal_writer {
         const std::uint64_t spilled = same >> 1 >> (63 - fill); // the bits past this word
         pending = fill + count >= 64 ? spilled : pending;
         lost += count;
-    }
-
-    // Notes the destroyed bytes among `bytes` picked by the set bits of `mask`,
-    // in order, one at a time but without a branch on their values.
-    void note_each(const std::uint8_t *bytes, std::uint64_t mask) {
-        std::uint64_t same = 0;
-        std::size_t count = 0;
-        for (; mask; mask &= mask - 1, ++count) {
-            const std::uint8_t b = bytes[__builtin_ctzll(mask)];
-            const bool repeat = b == previous;
-            originals[kept] = b; // kept only if it is not a repeat
-            kept += !repeat;
-            same |= std::uint64_t{repeat} << count;
-            previous = b;
-        }
-        note_repeats(same, count);
     }
 
     translated finish(bool changed) {
@@ -65,10 +53,11 @@ using kernel_fn = translated (*)(const std::uint8_t *in, std::uint8_t *out, std:
 
 struct kernel {
     const char *name;
+    bool (*supported)(); // whether this processor runs it
     kernel_fn run;
 };
 
-// One table lookup per byte, for any processor.
+// One table lookup per byte, 8 bytes to a word, for any processor.
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
                               journal_writer *);
 
@@ -76,7 +65,8 @@ translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::si
 std::span<const kernel> supported_kernels();
 
 // The kernel the translators use: the fastest this processor can run, unless
-// the build capped the choice (GRKPAGE_KERNEL, for benchmarks and tests).
+// the build capped the choice (GRKPAGE_KERNEL, the name of a kernel, for
+// benchmarks and tests).
 const kernel &chosen_kernel();
 
 } // namespace codepage

@@ -63,18 +63,20 @@ result reference(const bytes &in, direction d) {
     const auto &inverse = to_dos ? codepage::from_dos_map : codepage::from_windows_map;
     result r{bytes(in.size()), std::vector<std::uint64_t>((in.size() + 63) / 64), {}, {}, false};
     std::vector<bool> repeat;
-    int previous = -1;
+    bool destroyed_before = false; // the byte before this one
     for (std::size_t i = 0; i < in.size(); ++i) {
         const std::uint8_t b = in[i];
         r.out[i] = map[b];
         r.changed |= map[b] != b;
-        if (inverse[map[b]] == b)
-            continue; // comes back from its translation
-        r.lost_at[i / 64] |= std::uint64_t{1} << (i % 64);
-        repeat.push_back(b == previous);
-        if (b != previous)
-            r.originals.push_back(b);
-        previous = b;
+        const bool destroyed = inverse[map[b]] != b; // else it comes back from its translation
+        if (destroyed) {
+            r.lost_at[i / 64] |= std::uint64_t{1} << (i % 64);
+            const bool repeats = destroyed_before && in[i - 1] == b;
+            repeat.push_back(repeats);
+            if (!repeats)
+                r.originals.push_back(b);
+        }
+        destroyed_before = destroyed;
     }
     r.repeats.resize((repeat.size() + 63) / 64);
     for (std::size_t k = 0; k < repeat.size(); ++k)

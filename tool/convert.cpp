@@ -118,7 +118,7 @@ int rewrite_blocks(const native_char *path, int fd, regular_file file, undo_jour
         if (t.changed) {
             if (spare < 0 && (spare = duplicate(fd)) < 0)
                 fail("Can't write file: ", path); // nothing is written yet
-            if (!journal.keep(offset, block.size(), t))
+            if (!journal.keep(offset, block, t, undo))
                 stop("Can't read file: ");
             if (!write_at(fd, block.data(), block.size(), offset)) {
                 // Part of this block may be written: put all of it back from

@@ -63,13 +63,25 @@ void undo_journal::make_room(std::size_t bytes) {
     used = 0;
 }
 
-bool undo_journal::keep(std::uint64_t offset, std::size_t size, translated t) {
+bool undo_journal::keep(std::uint64_t offset, std::span<const std::uint8_t> translation,
+                        translated t, undo_fn undo) {
+    const std::size_t size = translation.size();
     written_block block{offset, size, {}};
     try {
-        if (t.lost > 0) {
+        const std::size_t words = journal_words(size), repeat_words = journal_words(t.lost);
+        const std::size_t bits_size = (words + repeat_words) * 8;
+        if (t.lost > 0 && bits_size + t.originals > size) {
+            // The original bytes take less room.
+            make_room(size);
+            std::uint8_t *const at = pieces[in_use].start + used;
+            std::copy(translation.begin(), translation.end(), at);
+            undo({at, size}, {{scratch_bits, words},
+                              {scratch_bits + scratch_words, repeat_words},
+                              {scratch_originals, t.originals}});
+            block.undo = {{}, {}, {at, size}};
+            used += rounded_up(size);
+        } else if (t.lost > 0) {
             // Packed: the positions, the repeat bits used, then the originals.
-            const std::size_t words = journal_words(size), repeat_words = journal_words(t.lost);
-            const std::size_t bits_size = (words + repeat_words) * 8;
             make_room(bits_size + t.originals);
             std::uint8_t *const at = pieces[in_use].start + used;
             auto *const bits = reinterpret_cast<std::uint64_t *>(at);

@@ -33,10 +33,16 @@ class undo_journal {
     // Room for the journal of one block of up to block_size bytes.
     journal scratch();
 
-    // Records the block of `size` bytes written at `offset`, keeping the
-    // journal that translating it filled in scratch(). False when there is no
-    // memory for it.
-    bool keep(std::uint64_t offset, std::size_t size, translated t);
+    // How a translation is undone.
+    using undo_fn = void (*)(std::span<std::uint8_t>, filled_journal);
+
+    // Records `block`, as translated, written at `offset`, keeping the
+    // journal that translating it filled in scratch(); or, where that journal
+    // is larger than the block, the block's original bytes, got back with
+    // `undo`, so that no file journals more than its own size. False when
+    // there is no memory for it.
+    bool keep(std::uint64_t offset, std::span<const std::uint8_t> block, translated t,
+              undo_fn undo);
 
     std::span<const written_block> blocks() const { return written; }
 

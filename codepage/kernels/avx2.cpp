@@ -1,0 +1,135 @@
+// The AVX2 kernel: eight 16-byte shuffles and a blend tree per 32 bytes, 64
+// bytes (two vectors) per step, and the journal noted once per word of
+// positions.
+#include "common.hpp"
+
+#ifdef GRKPAGE_X86
+#include <algorithm>
+
+namespace codepage {
+
+#define GRKPAGE_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+
+namespace {
+
+// The upper half is a 128-byte table: eight rows of 16 picked by bits 4-6 of
+// the byte and looked up by its low nibble with a byte shuffle. A byte below
+// 0x80 keeps its value, but for the tilde on the way to DOS.
+template <direction D>
+GRKPAGE_AVX2 inline __m256i avx2_translate(__m256i x, const __m256i (&rows)[8]) {
+    const __m256i lo = _mm256_and_si256(x, _mm256_set1_epi8(0x0F));
+    __m256i r[8];
+    for (int k = 0; k < 8; ++k)
+        r[k] = _mm256_shuffle_epi8(rows[k], lo);
+    // blendv picks by the top bit of each byte: shift bits 4, 5 and 6 there.
+    const __m256i bit4 = _mm256_slli_epi16(x, 3);
+    const __m256i bit5 = _mm256_slli_epi16(x, 2);
+    const __m256i bit6 = _mm256_add_epi8(x, x);
+    const __m256i r01 = _mm256_blendv_epi8(r[0], r[1], bit4);
+    const __m256i r23 = _mm256_blendv_epi8(r[2], r[3], bit4);
+    const __m256i r45 = _mm256_blendv_epi8(r[4], r[5], bit4);
+    const __m256i r67 = _mm256_blendv_epi8(r[6], r[7], bit4);
+    const __m256i r03 = _mm256_blendv_epi8(r01, r23, bit5);
+    const __m256i r47 = _mm256_blendv_epi8(r45, r67, bit5);
+    const __m256i upper = _mm256_blendv_epi8(r03, r47, bit6);
+    const __m256i y = _mm256_blendv_epi8(x, upper, x);
+    if constexpr (D == direction::to_dos)
+        return _mm256_blendv_epi8(y, _mm256_set1_epi8(static_cast<char>(0xF7)),
+                                  _mm256_cmpeq_epi8(x, _mm256_set1_epi8('~')));
+    return y;
+}
+
+// Which of the 32 bytes of `x`, translated to `y`, are destroyed: those from
+// the upper half into the lower, and the plus-minus sign going to DOS.
+template <direction D> GRKPAGE_AVX2 inline std::uint64_t avx2_destroyed(__m256i x, __m256i y) {
+    __m256i gone = _mm256_andnot_si256(y, x);
+    if constexpr (D == direction::to_dos)
+        gone = _mm256_or_si256(
+            gone,
+            _mm256_cmpeq_epi8(x, _mm256_set1_epi8(static_cast<char>(to_dos_destroyed_upper))));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(gone));
+}
+
+// Bit i set where byte i of `x` equals the byte before it, the last of
+// `before` for byte 0.
+GRKPAGE_AVX2 inline std::uint64_t avx2_same_as_before(__m256i x, __m256i before) {
+    const __m256i one_back = _mm256_alignr_epi8(x, _mm256_permute2x128_si256(x, before, 0x03), 15);
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, one_back)));
+}
+
+// Every processor with AVX2 has BMI2, whose pext gathers the repeat bits.
+struct bmi2_gather {
+    GRKPAGE_AVX2 std::uint64_t operator()(std::uint64_t x, std::uint64_t mask) const {
+#ifdef __x86_64__
+        return _pext_u64(x, mask);
+#else // two halves on a 32-bit processor
+        const auto low = static_cast<std::uint32_t>(mask);
+        return _pext_u32(static_cast<std::uint32_t>(x), low) |
+               std::uint64_t{_pext_u32(static_cast<std::uint32_t>(x >> 32),
+                                       static_cast<std::uint32_t>(mask >> 32))}
+                   << std::popcount(low);
+#endif
+    }
+};
+
+template <direction D>
+GRKPAGE_AVX2 translated avx2_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
+                                  journal_writer *journal) {
+    const byte_map &map = map_for(D);
+    __m256i rows[8];
+    for (int k = 0; k < 8; ++k)
+        rows[k] = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(map.data() + 128 + 16 * k)));
+    // The journal's counters in a local: stores through its byte pointers
+    // could otherwise alias them.
+    journal_writer local = journal ? *journal : journal_writer{};
+    if (journal)
+        std::fill_n(local.lost_at, journal_words(n), 0);
+    __m256i differ = _mm256_setzero_si256();
+
+    std::size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i));
+        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i + 32));
+        const __m256i y0 = avx2_translate<D>(x0, rows);
+        const __m256i y1 = avx2_translate<D>(x1, rows);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), y0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i + 32), y1);
+        differ = _mm256_or_si256(
+            differ, _mm256_or_si256(_mm256_xor_si256(x0, y0), _mm256_xor_si256(x1, y1)));
+        if (!journal)
+            continue;
+        const std::uint64_t gone = avx2_destroyed<D>(x0, y0) | avx2_destroyed<D>(x1, y1) << 32;
+        local.lost_at[i / 64] = gone; // i is a multiple of 64
+        if (!gone) {
+            local.last_gone = 0;
+            continue;
+        }
+        // From a copy: translating in place has overwritten `in` already.
+        alignas(32) std::uint8_t was[64];
+        _mm256_store_si256(reinterpret_cast<__m256i *>(was), x0);
+        _mm256_store_si256(reinterpret_cast<__m256i *>(was + 32), x1);
+        const std::uint64_t same =
+            avx2_same_as_before(x0, _mm256_setzero_si256()) | avx2_same_as_before(x1, x0) << 32;
+        note_piece(local, was, gone, same, 64, bmi2_gather{});
+    }
+    return finish_vectors(in, out, i, n, D, journal, local, !_mm256_testz_si256(differ, differ));
+}
+
+} // namespace
+
+bool avx2_supported() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") &&
+           __builtin_cpu_supports("popcnt");
+}
+
+translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
+                          journal_writer *journal) {
+    if (d == direction::to_dos)
+        return avx2_loop<direction::to_dos>(in, out, n, journal);
+    return avx2_loop<direction::to_windows>(in, out, n, journal);
+}
+
+} // namespace codepage
+#endif

@@ -1,0 +1,106 @@
+// What the translation kernels share: the tables as each direction reads
+// them, word-at-a-time tricks, and noting a piece of the journal.
+#pragma once
+
+#include "codepage/kernels.hpp"
+#include "codepage/tables.hpp"
+
+#include <bit>
+#include <cstdint>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define GRKPAGE_X86 1
+#endif
+
+namespace codepage {
+
+constexpr const byte_map &map_for(direction d) {
+    return d == direction::to_dos ? to_dos_map : to_windows_map;
+}
+
+constexpr const byte_map &destroys_for(direction d) {
+    return d == direction::to_dos ? to_dos_destroys : to_windows_destroys;
+}
+
+constexpr std::uint64_t first_bits(unsigned count) {
+    return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+}
+
+// The bits of `x` picked by `mask`, side by side from bit 0, one step per
+// picked bit: for the processors without an instruction for it.
+constexpr std::uint64_t gather_bits(std::uint64_t x, std::uint64_t mask) {
+    std::uint64_t gathered = 0;
+    for (std::uint64_t bit = 1; mask; mask &= mask - 1, bit <<= 1)
+        gathered |= bit & (std::uint64_t{0} - ((x & mask & (0 - mask)) != 0));
+    return gathered;
+}
+
+struct portable_gather {
+    std::uint64_t operator()(std::uint64_t x, std::uint64_t mask) const {
+        return gather_bits(x, mask);
+    }
+};
+
+// Notes the destroyed bytes of the `length` bytes (1 to 64) at `was`, the
+// next after those noted before: bit p of `gone` set where byte p is
+// destroyed, of `same` where byte p equals byte p - 1 (bit 0 is worked out
+// here, from the last byte noted). A destroyed byte that repeats the byte just
+// before it, itself destroyed, costs a repeat bit and nothing more: frames
+// come in runs, and both masks come from vector compares. Only the other
+// destroyed bytes are kept, one at a time. `gather` is gather_bits, or the
+// processor's instruction for it.
+template <class Gather>
+[[gnu::always_inline]] inline void note_piece(journal_writer &journal, const std::uint8_t *was,
+                                              std::uint64_t gone, std::uint64_t same,
+                                              unsigned length, Gather gather) {
+    if (!gone) {
+        journal.last_gone = 0;
+        return;
+    }
+    same = (same & ~std::uint64_t{1}) | std::uint64_t{was[0] == journal.last_byte};
+    const std::uint64_t repeat = gone & ((gone << 1) | journal.last_gone) & same;
+    std::size_t kept = journal.kept;
+    for (std::uint64_t fresh = gone & ~repeat; fresh; fresh &= fresh - 1)
+        journal.originals[kept++] = was[std::countr_zero(fresh)];
+    journal.kept = kept;
+    journal.last_gone = gone >> (length - 1) & 1;
+    journal.last_byte = was[length - 1];
+    journal.note_repeats(gather(repeat, gone), static_cast<std::size_t>(std::popcount(gone)));
+}
+
+// Bytes [i, n) with the portable loop: what a vector kernel leaves over.
+bool portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std::size_t n,
+                   direction d, journal_writer *journal);
+
+// After a vector kernel's loop: the bytes from `i` on, too few for a vector,
+// with the portable loop, and the journal's counters, kept in `local`
+// meanwhile, back in place.
+inline translated finish_vectors(const std::uint8_t *in, std::uint8_t *out, std::size_t i,
+                                 std::size_t n, direction d, journal_writer *journal,
+                                 journal_writer &local, bool changed) {
+    if (!journal)
+        return {0, 0, portable_part(in, out, i, n, d, nullptr) || changed};
+    changed |= portable_part(in, out, i, n, d, &local);
+    *journal = local;
+    return journal->finish(changed);
+}
+
+#ifdef GRKPAGE_X86
+// The x86 kernels, each in a file of its own.
+bool ssse3_supported();
+bool avx2_supported();
+bool avx512vbmi_supported();
+translated translate_ssse3(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
+                           journal_writer *);
+translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
+                          journal_writer *);
+translated translate_avx512vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
+                                direction, journal_writer *);
+#endif
+#ifdef __aarch64__
+translated translate_neon(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
+                          journal_writer *);
+#endif
+
+} // namespace codepage
