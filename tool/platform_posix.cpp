@@ -147,15 +147,15 @@ constexpr int terminating[] = {
 };
 
 void defer(int signal) {
-    struct sigaction was {};
-    // A signal ignored on entry (nohup, a background job) stays ignored.
-    if (sigaction(signal, nullptr, &was) != 0 || was.sa_handler == SIG_IGN)
-        return;
-    struct sigaction now {};
+    struct sigaction now {}, was {};
     now.sa_handler = note_interrupt;
     sigemptyset(&now.sa_mask);
     now.sa_flags = SA_RESTART;
-    sigaction(signal, &now, nullptr);
+    // A signal ignored on entry (nohup, a background job) stays ignored: one
+    // call each, and a second only for those, which are few. Meanwhile every
+    // signal is blocked, and putting SIG_IGN back drops one that came.
+    if (sigaction(signal, &now, &was) == 0 && was.sa_handler == SIG_IGN)
+        sigaction(signal, &was, nullptr);
 }
 
 // Calls `each` with every signal that defer_interrupts() looks at.
@@ -191,7 +191,11 @@ void leave_room_under_cpu_limit() {
 void defer_interrupts() {
     // Past the limit a write fails with EFBIG, which the rewrite rolls back.
     std::signal(SIGXFSZ, SIG_IGN);
+    sigset_t all, was;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &was);
     for_each_terminating(defer);
+    sigprocmask(SIG_SETMASK, &was, nullptr);
     leave_room_under_cpu_limit();
 }
 
