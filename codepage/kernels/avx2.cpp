@@ -12,26 +12,19 @@ namespace codepage {
 
 namespace {
 
-// The upper half is a 128-byte table: eight rows of 16 picked by bits 4-6 of
-// the byte and looked up by its low nibble with a byte shuffle. A byte below
+// The upper half is a 128-byte table of eight rows of 16, each looked up by
+// the low nibble with a byte shuffle, and `rows` holds each row XORed with
+// the one before it: the lookups of a byte's index less 16k, for k = 0 to 7,
+// XORed together give its row's byte (see the SSSE3 kernel). A byte below
 // 0x80 keeps its value, but for the tilde on the way to DOS.
 template <direction D>
 GRKPAGE_AVX2 inline __m256i avx2_translate(__m256i x, const __m256i (&rows)[8]) {
-    const __m256i lo = _mm256_and_si256(x, _mm256_set1_epi8(0x0F));
-    __m256i r[8];
-    for (int k = 0; k < 8; ++k)
-        r[k] = _mm256_shuffle_epi8(rows[k], lo);
-    // blendv picks by the top bit of each byte: shift bits 4, 5 and 6 there.
-    const __m256i bit4 = _mm256_slli_epi16(x, 3);
-    const __m256i bit5 = _mm256_slli_epi16(x, 2);
-    const __m256i bit6 = _mm256_add_epi8(x, x);
-    const __m256i r01 = _mm256_blendv_epi8(r[0], r[1], bit4);
-    const __m256i r23 = _mm256_blendv_epi8(r[2], r[3], bit4);
-    const __m256i r45 = _mm256_blendv_epi8(r[4], r[5], bit4);
-    const __m256i r67 = _mm256_blendv_epi8(r[6], r[7], bit4);
-    const __m256i r03 = _mm256_blendv_epi8(r01, r23, bit5);
-    const __m256i r47 = _mm256_blendv_epi8(r45, r67, bit5);
-    const __m256i upper = _mm256_blendv_epi8(r03, r47, bit6);
+    __m256i index = _mm256_xor_si256(x, _mm256_set1_epi8(static_cast<char>(0x80)));
+    __m256i upper = _mm256_shuffle_epi8(rows[0], index);
+    for (int k = 1; k < 8; ++k) {
+        index = _mm256_sub_epi8(index, _mm256_set1_epi8(16));
+        upper = _mm256_xor_si256(upper, _mm256_shuffle_epi8(rows[k], index));
+    }
     const __m256i y = _mm256_blendv_epi8(x, upper, x);
     if constexpr (D == direction::to_dos)
         return _mm256_blendv_epi8(y, _mm256_set1_epi8(static_cast<char>(0xF7)),
@@ -57,7 +50,8 @@ GRKPAGE_AVX2 inline std::uint64_t avx2_same_as_before(__m256i x, __m256i before)
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, one_back)));
 }
 
-// Every processor with AVX2 has BMI2, whose pext gathers the repeat bits.
+// BMI2's pext gathers the repeat bits; every processor with AVX2 but one
+// family of AMD's has it, and fast.
 struct bmi2_gather {
     GRKPAGE_AVX2 std::uint64_t operator()(std::uint64_t x, std::uint64_t mask) const {
 #ifdef __x86_64__
@@ -80,6 +74,8 @@ GRKPAGE_AVX2 translated avx2_loop(const std::uint8_t *in, std::uint8_t *out, std
     for (int k = 0; k < 8; ++k)
         rows[k] = _mm256_broadcastsi128_si256(
             _mm_loadu_si128(reinterpret_cast<const __m128i *>(map.data() + 128 + 16 * k)));
+    for (int k = 7; k > 0; --k)
+        rows[k] = _mm256_xor_si256(rows[k], rows[k - 1]);
     // The journal's counters in a local: stores through its byte pointers
     // could otherwise alias them.
     journal_writer local = journal ? *journal : journal_writer{};

@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <type_traits>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
@@ -27,46 +28,45 @@ constexpr std::uint64_t first_bits(unsigned count) {
     return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
 }
 
-// The bits of `x` picked by `mask`, side by side from bit 0, one step per
-// picked bit: for the processors without an instruction for it.
-constexpr std::uint64_t gather_bits(std::uint64_t x, std::uint64_t mask) {
-    std::uint64_t gathered = 0;
-    for (std::uint64_t bit = 1; mask; mask &= mask - 1, bit <<= 1)
-        gathered |= bit & (std::uint64_t{0} - ((x & mask & (0 - mask)) != 0));
-    return gathered;
-}
-
-struct portable_gather {
-    std::uint64_t operator()(std::uint64_t x, std::uint64_t mask) const {
-        return gather_bits(x, mask);
-    }
-};
-
 // Notes the destroyed bytes of the `length` bytes (1 to 64) at `was`, the
 // next after those noted before: bit p of `gone` set where byte p is
 // destroyed, of `same` where byte p equals byte p - 1 (bit 0 is worked out
 // here, from the last byte noted). A destroyed byte that repeats the byte just
 // before it, itself destroyed, costs a repeat bit and nothing more: frames
 // come in runs, and both masks come from vector compares. Only the other
-// destroyed bytes are kept, one at a time. `gather` is gather_bits, or the
-// processor's instruction for it.
-template <class Gather>
+// destroyed bytes are kept, one at a time, each one's place among the
+// destroyed bytes giving the repeat bits in the order they are stored; or,
+// with a `Gather` (an instruction that gathers the bits of a mask, as BMI2's
+// pext), the repeat bits are gathered from their positions at once.
+struct count_places {};
+template <class Gather = count_places>
 [[gnu::always_inline]] inline void note_piece(journal_writer &journal, const std::uint8_t *was,
                                               std::uint64_t gone, std::uint64_t same,
-                                              unsigned length, Gather gather) {
+                                              unsigned length, Gather gather = {}) {
     if (!gone) {
         journal.last_gone = 0;
         return;
     }
     same = (same & ~std::uint64_t{1}) | std::uint64_t{was[0] == journal.last_byte};
     const std::uint64_t repeat = gone & ((gone << 1) | journal.last_gone) & same;
+    constexpr bool counted = std::is_same_v<Gather, count_places>;
     std::size_t kept = journal.kept;
-    for (std::uint64_t fresh = gone & ~repeat; fresh; fresh &= fresh - 1)
-        journal.originals[kept++] = was[std::countr_zero(fresh)];
+    std::uint64_t fresh_places = 0;
+    for (std::uint64_t fresh = gone & ~repeat; fresh; fresh &= fresh - 1) {
+        const int at = std::countr_zero(fresh);
+        journal.originals[kept++] = was[at];
+        if constexpr (counted)
+            fresh_places |= std::uint64_t{1}
+                            << std::popcount(gone & first_bits(static_cast<unsigned>(at)));
+    }
     journal.kept = kept;
     journal.last_gone = gone >> (length - 1) & 1;
     journal.last_byte = was[length - 1];
-    journal.note_repeats(gather(repeat, gone), static_cast<std::size_t>(std::popcount(gone)));
+    const auto count = static_cast<unsigned>(std::popcount(gone));
+    if constexpr (counted)
+        journal.note_repeats(~fresh_places & first_bits(count), count);
+    else
+        journal.note_repeats(gather(repeat, gone), count);
 }
 
 // Bytes [i, n) with the portable loop: what a vector kernel leaves over.

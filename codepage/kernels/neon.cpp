@@ -61,7 +61,7 @@ translated neon_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
             vst1q_u8(was, x);
             // Each byte beside the one before it: 0, then bytes 0-14.
             const uint8x16_t one_back = vextq_u8(vdupq_n_u8(0), x, 15);
-            note_piece(local, was, mask, movemask(vceqq_u8(x, one_back)), 16, portable_gather{});
+            note_piece(local, was, mask, movemask(vceqq_u8(x, one_back)), 16);
         }
     }
     return finish_vectors(in, out, i, n, D, journal, local, vmaxvq_u8(differ) != 0);

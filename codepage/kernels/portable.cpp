@@ -92,7 +92,7 @@ bool portable_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std
         if constexpr (Journal) {
             journal->lost_at[i / 64] |= gone << (i % 64);
             note_piece(*journal, was, gone, gone ? same_as_before(was, length) : 0,
-                       static_cast<unsigned>(length), portable_gather{});
+                       static_cast<unsigned>(length));
         }
         i += length;
     }

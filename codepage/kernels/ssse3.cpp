@@ -17,26 +17,23 @@ GRKPAGE_SSSE3 inline __m128i select(__m128i a, __m128i b, __m128i pick) {
     return _mm_or_si128(_mm_andnot_si128(pick, a), _mm_and_si128(pick, b));
 }
 
-// Set in each byte of `x` that has `bit` set.
-GRKPAGE_SSSE3 inline __m128i has(__m128i x, char bit) {
-    const __m128i b = _mm_set1_epi8(bit);
-    return _mm_cmpeq_epi8(_mm_and_si128(x, b), b);
-}
-
-// The upper half is a 128-byte table: eight rows of 16 picked by bits 4-6 of
-// the byte and looked up by its low nibble with a byte shuffle. A byte below
-// 0x80 keeps its value, but for the tilde on the way to DOS.
+// The upper half is a 128-byte table of eight rows of 16, each looked up by
+// the low nibble with a byte shuffle, and `rows` holds each row XORed with
+// the one before it. Byte b of the upper half is in row r = (b - 0x80) / 16;
+// its index less 16k looks up row k for every k up to r and, once below zero,
+// gives 0 (a shuffle's index with its top bit set) for every k past r: the
+// eight lookups XORed together are row r's byte, with no select between them.
+// A byte below 0x80 keeps its value, but for the tilde on the way to DOS.
 template <direction D>
 GRKPAGE_SSSE3 inline __m128i ssse3_translate(__m128i x, const __m128i (&rows)[8]) {
-    const __m128i lo = _mm_and_si128(x, _mm_set1_epi8(0x0F));
-    __m128i r[8];
-    for (int k = 0; k < 8; ++k)
-        r[k] = _mm_shuffle_epi8(rows[k], lo);
-    const __m128i bit4 = has(x, 0x10), bit5 = has(x, 0x20), bit6 = has(x, 0x40);
-    const __m128i r03 = select(select(r[0], r[1], bit4), select(r[2], r[3], bit4), bit5);
-    const __m128i r47 = select(select(r[4], r[5], bit4), select(r[6], r[7], bit4), bit5);
+    __m128i index = _mm_xor_si128(x, _mm_set1_epi8(static_cast<char>(0x80)));
+    __m128i upper = _mm_shuffle_epi8(rows[0], index);
+    for (int k = 1; k < 8; ++k) {
+        index = _mm_sub_epi8(index, _mm_set1_epi8(16));
+        upper = _mm_xor_si128(upper, _mm_shuffle_epi8(rows[k], index));
+    }
     const __m128i high = _mm_cmplt_epi8(x, _mm_setzero_si128());
-    const __m128i y = select(x, select(r03, r47, bit6), high);
+    const __m128i y = select(x, upper, high);
     if constexpr (D == direction::to_dos)
         return select(y, _mm_set1_epi8(static_cast<char>(0xF7)),
                       _mm_cmpeq_epi8(x, _mm_set1_epi8('~')));
@@ -67,6 +64,8 @@ GRKPAGE_SSSE3 translated ssse3_loop(const std::uint8_t *in, std::uint8_t *out, s
     __m128i rows[8];
     for (int k = 0; k < 8; ++k)
         rows[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(map.data() + 128 + 16 * k));
+    for (int k = 7; k > 0; --k)
+        rows[k] = _mm_xor_si128(rows[k], rows[k - 1]);
     // The journal's counters in a local: stores through its byte pointers
     // could otherwise alias them.
     journal_writer local = journal ? *journal : journal_writer{};
@@ -101,7 +100,7 @@ GRKPAGE_SSSE3 translated ssse3_loop(const std::uint8_t *in, std::uint8_t *out, s
             _mm_store_si128(reinterpret_cast<__m128i *>(was + 16 * k), x[k]);
             same |= ssse3_same_as_before(x[k], k ? x[k - 1] : _mm_setzero_si128()) << 16 * k;
         }
-        note_piece(local, was, gone, same, 64, portable_gather{});
+        note_piece(local, was, gone, same, 64);
     }
     const __m128i zero = _mm_setzero_si128();
     const bool changed = _mm_movemask_epi8(_mm_cmpeq_epi8(differ, zero)) != 0xFFFF;
