@@ -28,6 +28,19 @@ constexpr std::uint64_t first_bits(unsigned count) {
     return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
 }
 
+// The set bits of `x`, counted in a few word operations where the processor
+// may have no instruction for it: the compiler's own fallback is a call.
+constexpr unsigned bit_count(std::uint64_t x) {
+#if defined(__aarch64__) || defined(__POPCNT__)
+    return static_cast<unsigned>(std::popcount(x));
+#else
+    x -= (x >> 1) & 0x5555555555555555;
+    x = (x & 0x3333333333333333) + ((x >> 2) & 0x3333333333333333);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
+    return static_cast<unsigned>((x * 0x0101010101010101) >> 56);
+#endif
+}
+
 // Notes the destroyed bytes of the `length` bytes (1 to 64) at `was`, the
 // next after those noted before: bit p of `gone` set where byte p is
 // destroyed, of `same` where byte p equals byte p - 1 (bit 0 is worked out
@@ -57,12 +70,13 @@ template <class Gather = count_places>
         journal.originals[kept++] = was[at];
         if constexpr (counted)
             fresh_places |= std::uint64_t{1}
-                            << std::popcount(gone & first_bits(static_cast<unsigned>(at)));
+                            << bit_count(gone & first_bits(static_cast<unsigned>(at)));
     }
     journal.kept = kept;
     journal.last_gone = gone >> (length - 1) & 1;
     journal.last_byte = was[length - 1];
-    const auto count = static_cast<unsigned>(std::popcount(gone));
+    const unsigned count =
+        counted ? bit_count(gone) : static_cast<unsigned>(std::popcount(gone));
     if constexpr (counted)
         journal.note_repeats(~fresh_places & first_bits(count), count);
     else
