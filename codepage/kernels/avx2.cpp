@@ -50,22 +50,6 @@ GRKPAGE_AVX2 inline std::uint64_t avx2_same_as_before(__m256i x, __m256i before)
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, one_back)));
 }
 
-// BMI2's pext gathers the repeat bits; every processor with AVX2 but one
-// family of AMD's has it, and fast.
-struct bmi2_gather {
-    GRKPAGE_AVX2 std::uint64_t operator()(std::uint64_t x, std::uint64_t mask) const {
-#ifdef __x86_64__
-        return _pext_u64(x, mask);
-#else // two halves on a 32-bit processor
-        const auto low = static_cast<std::uint32_t>(mask);
-        return _pext_u32(static_cast<std::uint32_t>(x), low) |
-               std::uint64_t{_pext_u32(static_cast<std::uint32_t>(x >> 32),
-                                       static_cast<std::uint32_t>(mask >> 32))}
-                   << std::popcount(low);
-#endif
-    }
-};
-
 template <direction D>
 GRKPAGE_AVX2 translated avx2_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
                                   journal_writer *journal) {

@@ -29,18 +29,6 @@ GRKPAGE_VBMI inline __m512i vbmi_step(__m512i x, __m512i first, __m512i second,
     return y;
 }
 
-GRKPAGE_VBMI inline std::uint64_t gather(std::uint64_t x, std::uint64_t mask) {
-#ifdef __x86_64__
-    return _pext_u64(x, mask);
-#else // two halves on a 32-bit processor
-    const auto low = static_cast<std::uint32_t>(mask);
-    return _pext_u32(static_cast<std::uint32_t>(x), low) |
-           std::uint64_t{_pext_u32(static_cast<std::uint32_t>(x >> 32),
-                                   static_cast<std::uint32_t>(mask >> 32))}
-               << std::popcount(low);
-#endif
-}
-
 // Journals the 64 bytes of `x` at `i`, translated to `y`, of which the first
 // `length` are real (`valid`). `previous` holds the last byte noted before
 // them in every lane, so that the compare with the byte before needs no
@@ -76,7 +64,8 @@ GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, uns
     _mm512_mask_storeu_epi8(journal.originals + journal.kept, first_bits(kept),
                             _mm512_maskz_compress_epi8(fresh, x));
     journal.kept += kept;
-    journal.note_repeats(gather(repeat, gone), static_cast<std::size_t>(std::popcount(gone)));
+    journal.note_repeats(bmi2_gather{}(repeat, gone),
+                         static_cast<std::size_t>(std::popcount(gone)));
     journal.last_gone = gone >> (length - 1) & 1;
     previous = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_set1_epi8(static_cast<char>(length - 1)), x);
 }
