@@ -300,7 +300,7 @@ constexpr traced_call traced_calls[] = {
     {"pread64", "error=EIO", 6},
     {"pread64", "retval=0", 6}, // the file seems to end there
     {"pwrite64", "error=EIO", 6},
-    {"pwrite64", "retval=0", 6}, // nothing is written
+    {"pwrite64", "retval=0", 6},       // nothing is written
     {"fcntl,fcntl64", "error=EIO", 2}, // the second handle
     {"close", "error=EIO", 3},
 };
@@ -435,9 +435,8 @@ TEST_P(FailedCall, LeavesTheFileAsItWasAndTheNextUntouched) {
 INSTANTIATE_TEST_SUITE_P(EveryCall, FailedCall, ::testing::ValuesIn(every_call_failure()),
                          [](const auto &info) {
                              const call_failure &c = info.param;
-                             std::string name = std::string(c.call.names) + "_" +
-                                                c.call.injection + "_" +
-                                                std::to_string(c.index) +
+                             std::string name = std::string(c.call.names) + "_" + c.call.injection +
+                                                "_" + std::to_string(c.index) +
                                                 (c.to_dos ? "_to_dos" : "_to_windows");
                              for (char &ch : name)
                                  if (!std::isalnum(static_cast<unsigned char>(ch)))
@@ -564,11 +563,11 @@ TEST_P(SparseFile, ConvertsAndKeepsItsHoles) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, SparseFile,
-    ::testing::Values(sparse_shape{"FarLargerThanTheMemoryLimit", (std::uint64_t{4} << 30) + 3 * 4096, true},
-                      sparse_shape{"OfOneBlock", 200 * 1024, false}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Shapes, SparseFile,
+                         ::testing::Values(sparse_shape{"FarLargerThanTheMemoryLimit",
+                                                        (std::uint64_t{4} << 30) + 3 * 4096, true},
+                                           sparse_shape{"OfOneBlock", 200 * 1024, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // At the hard CPU limit the kernel sends SIGKILL, which nothing survives; at
 // the soft one SIGXCPU, which is held. Where the two are equal, the program
@@ -586,7 +585,8 @@ TEST_F(Fault, CpuLimitWarnsWithTimeLeftBeforeItKills) {
         SCOPED_TRACE(l.set);
         write_file(f, text);
         run_options options = slowed("pread64", f, std::chrono::milliseconds(300));
-        options.wrapper.insert(options.wrapper.end(), {"prlimit", std::string("--cpu=") + l.set, "--"});
+        options.wrapper.insert(options.wrapper.end(),
+                               {"prlimit", std::string("--cpu=") + l.set, "--"});
         std::string soft, hard;
         options.meanwhile = [&] { // while the first read is held up
             std::ifstream limits("/proc/" + std::to_string(holder_of(f)) + "/limits");

@@ -74,11 +74,10 @@ bool ends_by(int fd, std::uint64_t end) {
 // Translates the `file.size` bytes the file held when opened block by block,
 // each written back where it was read, keeping in `journal` what undoing them
 // takes. The holes of a sparse file read as zeros, which stay zeros: they are
-// skipped, and stay holes. Returns a second descriptor for the file, taken before the first write (so
-// that a failure to get one leaves the file untouched), or -1 when nothing
-// was written. Bytes appended meanwhile are left alone; if the file has been
-// cut short meanwhile, the rewrite stops where it now ends. An interrupt
-// noted before the last block is written back puts the file back.
+// skipped, and stay holes. Returns a second descriptor for the file, taken before the first write
+// (so that a failure to get one leaves the file untouched), or -1 when nothing was written. Bytes
+// appended meanwhile are left alone; if the file has been cut short meanwhile, the rewrite stops
+// where it now ends. An interrupt noted before the last block is written back puts the file back.
 int rewrite_blocks(const native_char *path, int fd, regular_file file, undo_journal &journal) {
     const std::uint64_t size = file.size;
     std::uint8_t *const buffer = block_buffer;

@@ -49,7 +49,8 @@ std::optional<regular_file> regular_file_of(int fd);
 std::optional<std::size_t> read_at(int fd, void *bytes, std::size_t size, std::uint64_t offset);
 
 // Where the data after `offset` begins, when `offset` is in a hole of a sparse
-// file (one that regular_file_of() says is sparse); `end` when only holes follow. Where holes cannot be told, `offset`.
+// file (one that regular_file_of() says is sparse); `end` when only holes follow. Where holes
+// cannot be told, `offset`.
 std::uint64_t data_from(int fd, std::uint64_t offset, std::uint64_t end);
 
 // Where the next hole at or after `offset` begins, or `end` when none can be told.

@@ -147,7 +147,8 @@ constexpr int terminating[] = {
 };
 
 void defer(int signal) {
-    struct sigaction now {}, was {};
+    struct sigaction now {
+    }, was{};
     now.sa_handler = note_interrupt;
     sigemptyset(&now.sa_mask);
     now.sa_flags = SA_RESTART;

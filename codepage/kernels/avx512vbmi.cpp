@@ -53,8 +53,8 @@ GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, uns
     const __m512i one_back = _mm512_set_epi64(
         0x3e3d3c3b3a393837, 0x363534333231302f, 0x2e2d2c2b2a292827, 0x262524232221201f,
         0x1e1d1c1b1a191817, 0x161514131211100f, 0x0e0d0c0b0a090807, 0x0605040302010000);
-    const __m512i before =
-        _mm512_mask_mov_epi8(_mm512_maskz_permutexvar_epi8(~__mmask64{0}, one_back, x), 1, previous);
+    const __m512i before = _mm512_mask_mov_epi8(
+        _mm512_maskz_permutexvar_epi8(~__mmask64{0}, one_back, x), 1, previous);
     const __mmask64 same = _mm512_cmpeq_epi8_mask(x, before);
     const __mmask64 repeat = gone & ((gone << 1) | journal.last_gone) & same;
     const __mmask64 fresh = gone & ~repeat;
@@ -67,7 +67,8 @@ GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, uns
     journal.note_repeats(bmi2_gather{}(repeat, gone),
                          static_cast<std::size_t>(std::popcount(gone)));
     journal.last_gone = gone >> (length - 1) & 1;
-    previous = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_set1_epi8(static_cast<char>(length - 1)), x);
+    previous = _mm512_maskz_permutexvar_epi8(~__mmask64{0},
+                                             _mm512_set1_epi8(static_cast<char>(length - 1)), x);
 }
 
 template <direction D, bool Journal>

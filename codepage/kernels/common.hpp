@@ -75,8 +75,7 @@ template <class Gather = count_places>
     journal.kept = kept;
     journal.last_gone = gone >> (length - 1) & 1;
     journal.last_byte = was[length - 1];
-    const unsigned count =
-        counted ? bit_count(gone) : static_cast<unsigned>(std::popcount(gone));
+    const unsigned count = counted ? bit_count(gone) : static_cast<unsigned>(std::popcount(gone));
     if constexpr (counted)
         journal.note_repeats(~fresh_places & first_bits(count), count);
     else
@@ -106,7 +105,7 @@ inline translated finish_vectors(const std::uint8_t *in, std::uint8_t *out, std:
 // on a 32-bit processor.
 struct bmi2_gather {
     __attribute__((target("bmi2"))) std::uint64_t operator()(std::uint64_t x,
-                                                            std::uint64_t mask) const {
+                                                             std::uint64_t mask) const {
 #ifdef __x86_64__
         return _pext_u64(x, mask);
 #else
@@ -127,8 +126,8 @@ translated translate_ssse3(const std::uint8_t *in, std::uint8_t *out, std::size_
                            journal_writer *);
 translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
                           journal_writer *);
-translated translate_avx512vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
-                                direction, journal_writer *);
+translated translate_avx512vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
+                                journal_writer *);
 #endif
 #ifdef __aarch64__
 translated translate_neon(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
