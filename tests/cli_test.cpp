@@ -1,6 +1,8 @@
 // The program as a user runs it: files on disk, messages, exit status.
 #include "harness.hpp"
 
+#include <algorithm>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,9 +34,71 @@ run_options within(std::chrono::milliseconds timeout) {
     return options;
 }
 
+using Harness = TempDir;
 using CommandLine = TempDir;
 using Rewrite = TempDir;
 using Refuse = TempDir;
+
+// What must start a program of this format on this machine: the names of the
+// emulators or wine loaders that may, "" for none.
+std::vector<std::string> starters_of(const bytes &head) {
+    const auto u16 = [&](std::size_t at) {
+        return at + 2 <= head.size() ? head[at] | head[at + 1] << 8 : -1;
+    };
+    const auto u32 = [&](std::size_t at) {
+        return at + 4 <= head.size() ? static_cast<std::size_t>(u16(at) | u16(at + 2) << 16) : 0;
+    };
+    if (head.size() > 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') {
+        switch (u16(18)) { // e_machine
+        case 3:            // i386: qemu, or nothing where the kernel runs 32-bit programs
+            if (machine_runs_32_bit())
+                return {"qemu-i386-static", ""};
+            return {"qemu-i386-static"};
+        case 62:
+            return {""};
+        case 183:
+            return {"qemu-aarch64-static"};
+        }
+    } else if (u16(0) == 'M' + ('Z' << 8)) {
+        switch (u16(u32(0x3C) + 4)) { // the PE header's machine
+        case 0x14C:
+            return {"wine"};
+        case 0x8664:
+            return {"wine64"};
+        }
+    }
+    return {};
+}
+
+// The suite itself: the program and the emulator or loader it was configured
+// with are what a run starts, and they are what such a program needs here.
+TEST_F(Harness, StartsTheConfiguredProgramUnderWhatItNeeds) {
+    const auto &target = under_test();
+    std::ifstream in(target.program, std::ios::binary);
+    bytes head(4096);
+    in.read(reinterpret_cast<char *>(head.data()), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    const std::string starter =
+        target.runner.empty() ? "" : fs::path(target.runner.front()).filename().string();
+    const auto starters = starters_of(head);
+    EXPECT_TRUE(std::ranges::find(starters, starter) != starters.end())
+        << "no program of this format is started by \"" << starter << '"';
+
+    run_options traced;
+    const auto log = path("execve.log");
+    traced.wrapper = {"strace",      "-qq", "-e",   "trace=execve", "-e",
+                      "signal=none", "-s",  "4096", "-o",           log};
+    expect_failure(run_program({}, traced), usage);
+    std::ifstream trace(log);
+    std::string first;
+    std::getline(trace, first);
+    std::string argv = "[";
+    for (const auto &word : target.runner)
+        argv += "\"" + word + "\", ";
+    argv += "\"" + target.program + "\"]";
+    EXPECT_NE(first.find(argv), std::string::npos) << first;
+    EXPECT_TRUE(first.ends_with(" = 0")) << first;
+}
 
 TEST_F(CommandLine, NoArgumentsPrintsUsage) {
     expect_failure(run_program({}), usage);

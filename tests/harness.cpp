@@ -47,6 +47,7 @@ void expect_failure(const run_result &r, const std::string &message) {
 void TempDir::SetUp() {
     if (const auto why = why_the_program_cannot_run())
         GTEST_SKIP() << *why;
+    trace.emplace(__FILE__, __LINE__, "the program under test: " + describe_program_under_test());
     std::string pattern = (std::filesystem::temp_directory_path() / "grkpage-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
@@ -56,6 +57,7 @@ void TempDir::SetUp() {
 }
 
 void TempDir::TearDown() {
+    trace.reset();
     std::error_code ignored;
     std::filesystem::permissions(dir, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,9 @@ void expect_success(const run_result &r);
 // A run that ended, without a signal or a timeout, with status 1 and exactly `message`.
 void expect_failure(const run_result &r, const std::string &message);
 
-// Gives each test a fresh directory, removed afterwards.
+// Gives each test a fresh directory, removed afterwards; skips the test where
+// the program under test cannot run here, and names that program and what
+// starts it in every failure.
 class TempDir : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -30,4 +33,7 @@ class TempDir : public ::testing::Test {
     std::string file(const std::string &name, const bytes &content);
     std::string path(const std::string &name) const { return (dir / name).string(); }
     std::filesystem::path dir;
+
+  private:
+    std::optional<::testing::ScopedTrace> trace;
 };

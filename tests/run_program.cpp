@@ -5,60 +5,88 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <grp.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
-std::string program_path() {
-    const char *override = std::getenv("GRKPAGE_PROGRAM");
-    return override && *override ? override : GRKPAGE_PROGRAM;
-}
-
-bool runs_windows_program() {
-    return program_path().ends_with(".exe");
-}
-
 namespace {
 
-std::string wine_loader() {
-    const char *override = std::getenv("GRKPAGE_WINE");
-    return override && *override ? override : GRKPAGE_WINE;
+program_under_test read_target() {
+    const char *file = std::getenv("GRKPAGE_TARGET");
+    if (!file || !*file)
+        throw std::runtime_error(
+            "GRKPAGE_TARGET is not set: run the tests through ctest, or set it "
+            "to one of the files in the build's tests/targets/");
+    std::ifstream in(file);
+    if (!in)
+        throw std::runtime_error(std::string("cannot read ") + file + " (GRKPAGE_TARGET)");
+    program_under_test target;
+    target.file = file;
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t space = line.find(' ');
+        const std::string key = line.substr(0, space);
+        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+        if (key == "program")
+            target.program = value;
+        else if (key == "runner")
+            target.runner.push_back(value);
+        else if (key == "needs" && value == "32-bit")
+            target.needs_32_bit = true;
+        else if (!key.empty() && !key.starts_with('#'))
+            throw std::runtime_error(target.file + ": unknown line: " + line);
+    }
+    if (target.program.empty())
+        throw std::runtime_error(target.file + " names no program");
+    return target;
 }
 
 } // namespace
 
-std::optional<std::string> why_the_program_cannot_run() {
-    if (!runs_windows_program())
-        return std::nullopt;
-    static const std::optional<std::string> why = []() -> std::optional<std::string> {
-        const std::string loader = wine_loader();
-        if (access(loader.c_str(), X_OK) != 0)
-            return "no wine loader at " + loader + " (wine32:i386, for the 32-bit program)";
-        if (std::system((loader + " --version >/dev/null 2>&1").c_str()) != 0)
-            return loader + " does not run here: this machine refuses 32-bit programs";
-        return std::nullopt;
-    }();
-    return why;
+const program_under_test &under_test() {
+    static const program_under_test target = read_target();
+    return target;
 }
 
-// The emulator that runs a program built for another processor, as words:
-// $GRKPAGE_EMULATOR when set, or the cross build's own.
-std::vector<std::string> emulator() {
-    const char *override = std::getenv("GRKPAGE_EMULATOR");
-    const std::string_view all = override && *override ? override : GRKPAGE_EMULATOR;
-    std::vector<std::string> words;
-    for (std::size_t at = 0; at < all.size();) {
-        const std::size_t end = std::min(all.find(' ', at), all.size());
-        if (end > at)
-            words.emplace_back(all.substr(at, end - at));
-        at = end + 1;
+std::string describe_program_under_test() {
+    const auto &target = under_test();
+    std::string words = target.program;
+    if (!target.runner.empty()) {
+        words += " under";
+        for (const auto &word : target.runner)
+            words += " " + word;
     }
-    return words;
+    return words + " (" + target.file + ")";
+}
+
+bool runs_windows_program() {
+    return under_test().program.ends_with(".exe");
 }
 
 bool runs_emulated() {
-    return !runs_windows_program() && !emulator().empty();
+    return !runs_windows_program() && !under_test().runner.empty();
+}
+
+bool machine_runs_32_bit() {
+    static const bool runs = std::system(GRKPAGE_RUNS_32_BIT " >/dev/null 2>&1") == 0;
+    return runs;
+}
+
+std::optional<std::string> why_the_program_cannot_run() {
+    const auto &target = under_test();
+    if (!target.needs_32_bit)
+        return std::nullopt;
+    if (!machine_runs_32_bit()) {
+        const char *refuse = std::getenv("GRKPAGE_REFUSE_32BIT");
+        if (refuse && *refuse && std::string_view(refuse) != "0")
+            return "GRKPAGE_REFUSE_32BIT: taken as a machine that refuses 32-bit programs";
+        return "this machine refuses 32-bit programs";
+    }
+    if (!target.runner.empty() && access(target.runner.front().c_str(), X_OK) != 0)
+        return "no " + target.runner.front() + " here to run a 32-bit program (not installed)";
+    return std::nullopt;
 }
 
 namespace {
@@ -106,11 +134,8 @@ namespace {
     }
     if (!options.wrapper.empty()) // the leak checker cannot run under ptrace
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-    const std::string tested = program_path();
-    std::vector<std::string> runner =
-        windows ? std::vector<std::string>{wine_loader()}
-                : (runs_emulated() ? emulator() : std::vector<std::string>{});
-    runner.push_back(tested);
+    std::vector<std::string> runner = under_test().runner;
+    runner.push_back(under_test().program);
     std::vector<char *> argv;
     for (const auto &w : options.wrapper)
         argv.push_back(const_cast<char *>(w.c_str()));
@@ -120,8 +145,8 @@ namespace {
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
-    const std::string why =
-        std::string("cannot run ") + argv[0] + ": " + std::strerror(errno) + "\n";
+    const std::string why = "cannot start " + describe_program_under_test() + ": " + argv[0] +
+                            ": " + std::strerror(errno) + "\n";
     static_cast<void>(!write(2, why.data(), why.size()));
     _exit(127);
 }
@@ -129,6 +154,7 @@ namespace {
 } // namespace
 
 run_result run_program(const std::vector<std::string> &args, const run_options &options) {
+    under_test(); // read before the child needs it
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");

@@ -27,18 +27,34 @@ struct run_options {
     std::function<void()> meanwhile;     // done while the program runs
 };
 
-// The program under test: build/grkpage, or $GRKPAGE_PROGRAM when set (run
-// under $GRKPAGE_EMULATOR, when set, as a 32-bit build is here).
-std::string program_path();
+// The program the end-to-end tests run, and what starts it: read once from
+// the file that $GRKPAGE_TARGET names, which the build writes for each set of
+// tests (tests/targets/NAME) and ctest hands on to each test.
+struct program_under_test {
+    std::string file;                // where this was read
+    std::string program;             // its path
+    std::vector<std::string> runner; // the emulator or wine loader, as words; none: run directly
+    bool needs_32_bit = false;       // only a kernel that runs 32-bit programs can start it
+};
+
+// What $GRKPAGE_TARGET says; throws, saying why, if it is unset or unreadable.
+const program_under_test &under_test();
+
+// The program, and what starts it, in words for a message.
+std::string describe_program_under_test();
 
 // True when the program under test is a Windows program (a .exe), which runs
-// under wine ($GRKPAGE_WINE: wine64, or wine32 for the 32-bit program) with
-// the prefixes that tests/wine-fixture prepares.
+// under a wine loader with the prefixes that tests/wine-fixture prepares.
 bool runs_windows_program();
 
-// Why the program under test cannot run on this machine, if it cannot: a
-// 32-bit Windows program where wine32 is missing, or where the kernel refuses
-// 32-bit programs. The end-to-end tests then skip, saying so.
+// Whether this machine's kernel runs 32-bit programs (scripts/runs-32-bit,
+// which GRKPAGE_REFUSE_32BIT=1 makes say no), asked once.
+bool machine_runs_32_bit();
+
+// Why the program under test cannot run on this machine, if it cannot: it
+// needs a kernel that runs 32-bit programs, or a loader this machine lacks
+// for one. Decided from the machine alone, never from a run of the program;
+// the end-to-end tests then skip, saying so.
 std::optional<std::string> why_the_program_cannot_run();
 
 // True when the program under test is built for another processor, and runs
