@@ -55,6 +55,59 @@ local man = {
   end,
 }
 
+-- What a terminal without UTF-8 (man under LANG=C, groff's ascii device)
+-- shows for characters it has no glyph for, which it would drop: frames as
+-- the ASCII frames grkpage makes of them, the rest spelled out.
+local ascii_fallback = {
+  [0x25A0] = '#', [0x2219] = '.', [0x207F] = '^n',
+  -- Greek letters with tonos or dialytika, as their plain letters
+  [0x0386] = 'A', [0x0388] = 'E', [0x0389] = 'H', [0x038A] = 'I', [0x038C] = 'O', [0x038E] = 'Y',
+  [0x038F] = 'W', [0x0390] = 'i', [0x03AA] = 'I', [0x03AB] = 'Y', [0x03AC] = 'a', [0x03AD] = 'e',
+  [0x03AE] = 'h', [0x03AF] = 'i', [0x03B0] = 'y', [0x03CA] = 'i', [0x03CB] = 'y', [0x03CC] = 'o',
+  [0x03CD] = 'y', [0x03CE] = 'w',
+}
+local function fallback(code)
+  if code >= 0x2500 and code <= 0x257F then -- box drawing
+    local horizontal = { [0x2500] = 1, [0x2501] = 1, [0x2504] = 1, [0x2505] = 1, [0x2508] = 1,
+      [0x2509] = 1, [0x254C] = 1, [0x254D] = 1, [0x2550] = 1 }
+    local vertical = { [0x2502] = 1, [0x2503] = 1, [0x2506] = 1, [0x2507] = 1, [0x250A] = 1,
+      [0x250B] = 1, [0x254E] = 1, [0x254F] = 1, [0x2551] = 1 }
+    return horizontal[code] and '\\-' or vertical[code] and '|' or '+'
+  end
+  return ascii_fallback[code]
+end
+
+man.Pandoc = function(doc)
+  local used, lines = {}, {}
+  doc:walk({
+    Str = function(s) for _, code in utf8.codes(s.text) do used[code] = true end end,
+    -- code, already made troff text
+    RawInline = function(r) for hex in r.text:gmatch('\\%[u(%x+)%]') do used[tonumber(hex, 16)] = true end end,
+    RawBlock = function(r) for hex in r.text:gmatch('\\%[u(%x+)%]') do used[tonumber(hex, 16)] = true end end,
+  })
+  for code in pairs(used) do
+    local text = fallback(code)
+    if text then lines[#lines + 1] = string.format('.  char \\[u%04X] %s', code, text) end
+  end
+  table.sort(lines)
+  -- The name is never hyphenated.
+  local setup = '.hw grkpage\n'
+  if #lines > 0 then
+    setup = setup .. ".if '\\*[.T]'ascii' \\{\\\n" .. table.concat(lines, '\n') .. '\n.\\}'
+  end
+  doc.blocks:insert(1, pandoc.RawBlock('man', setup))
+  return doc
+end
+
+-- Two-column tables: the first column, the longer text, gets most of the line.
+man.Table = function(t)
+  if #t.colspecs == 2 then
+    t.colspecs[1][2] = 0.66
+    t.colspecs[2][2] = 0.26
+  end
+  return t
+end
+
 local underline = { '=', '-' }
 
 local plain = {
