@@ -57,15 +57,28 @@ local man = {
 
 -- What a terminal without UTF-8 (man under LANG=C, groff's ascii device)
 -- shows for characters it has no glyph for, which it would drop: frames as
--- the ASCII frames grkpage makes of them, the rest spelled out.
-local ascii_fallback = {
-  [0x25A0] = '#', [0x2219] = '.', [0x207F] = '^n',
-  -- Greek letters with tonos or dialytika, as their plain letters
-  [0x0386] = 'A', [0x0388] = 'E', [0x0389] = 'H', [0x038A] = 'I', [0x038C] = 'O', [0x038E] = 'Y',
-  [0x038F] = 'W', [0x0390] = 'i', [0x03AA] = 'I', [0x03AB] = 'Y', [0x03AC] = 'a', [0x03AD] = 'e',
-  [0x03AE] = 'h', [0x03AF] = 'i', [0x03B0] = 'y', [0x03CA] = 'i', [0x03CB] = 'y', [0x03CC] = 'o',
-  [0x03CD] = 'y', [0x03CE] = 'w',
+-- the ASCII frames grkpage makes of them, Greek in Latin letters, a few
+-- symbols by look-alikes.
+local ascii_fallback = { [0x25A0] = '#', [0x2219] = '.', [0x207F] = '^n' }
+-- Greek letters in Latin letters, each with and without its tonos or dialytika.
+local greek = {
+  [0x0391] = 'A', [0x0392] = 'V', [0x0393] = 'G', [0x0394] = 'D', [0x0395] = 'E', [0x0396] = 'Z',
+  [0x0397] = 'I', [0x0398] = 'Th', [0x0399] = 'I', [0x039A] = 'K', [0x039B] = 'L', [0x039C] = 'M',
+  [0x039D] = 'N', [0x039E] = 'X', [0x039F] = 'O', [0x03A0] = 'P', [0x03A1] = 'R', [0x03A3] = 'S',
+  [0x03A4] = 'T', [0x03A5] = 'Y', [0x03A6] = 'F', [0x03A7] = 'Ch', [0x03A8] = 'Ps', [0x03A9] = 'O',
+  [0x0386] = 'A', [0x0388] = 'E', [0x0389] = 'I', [0x038A] = 'I', [0x038C] = 'O', [0x038E] = 'Y',
+  [0x038F] = 'O', [0x03AA] = 'I', [0x03AB] = 'Y',
 }
+for code, latin in pairs(greek) do
+  ascii_fallback[code] = latin
+  if code >= 0x0391 and code <= 0x03A9 then ascii_fallback[code + 0x20] = latin:lower() end
+end
+for code, latin in pairs({ [0x03AC] = 'a', [0x03AD] = 'e', [0x03AE] = 'i', [0x03AF] = 'i',
+    [0x03CC] = 'o', [0x03CD] = 'y', [0x03CE] = 'o', [0x03CA] = 'i', [0x03CB] = 'y',
+    [0x0390] = 'i', [0x03B0] = 'y', [0x03C2] = 's' }) do
+  ascii_fallback[code] = latin
+end
+
 local function fallback(code)
   if code >= 0x2500 and code <= 0x257F then -- box drawing
     local horizontal = { [0x2500] = 1, [0x2501] = 1, [0x2504] = 1, [0x2505] = 1, [0x2508] = 1,
