@@ -1,0 +1,146 @@
+// grkpage-path.exe: the setup's hand on the user's PATH.
+//   grkpage-path add FOLDER     puts FOLDER at the end of the user's PATH,
+//                               unless an entry names it already
+//   grkpage-path remove FOLDER  takes every entry that names FOLDER out
+// The PATH is the value Path under HKEY_CURRENT_USER\Environment. Every other
+// entry, and the separators between them, stay as they were; the value keeps
+// its type (REG_EXPAND_SZ when it is made), and it goes when nothing is left of
+// it. Entries are compared as Windows compares file names: in any letter case,
+// a trailing backslash aside. Strings are as long as the registry's own, so a
+// PATH of any length is kept whole. Then every window is told the environment
+// changed, so that a console opened afterwards sees it. Exit code 0 when the
+// value was changed, 3 when there was nothing to change (the folder was there
+// already, or not there to take out), 1 when the registry could not be read or
+// written, 2 on bad usage.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const wchar_t *key_name = L"Environment";
+constexpr const wchar_t *value_name = L"Path";
+
+struct path_value {
+    bool exists = false;
+    DWORD type = REG_EXPAND_SZ;
+    std::wstring text;
+};
+
+bool read(HKEY key, path_value &value) {
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(key, value_name, nullptr, &value.type, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return true;
+    if (status != ERROR_SUCCESS || (value.type != REG_SZ && value.type != REG_EXPAND_SZ))
+        return false;
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+    status = RegQueryValueExW(key, value_name, nullptr, &value.type,
+                              reinterpret_cast<BYTE *>(data.data()), &size);
+    if (status != ERROR_SUCCESS)
+        return false;
+    value.exists = true;
+    value.text.assign(data.data(), size / sizeof(wchar_t));
+    while (!value.text.empty() && value.text.back() == L'\0')
+        value.text.pop_back();
+    return true;
+}
+
+bool write(HKEY key, const path_value &value) {
+    if (value.text.empty())
+        return !value.exists || RegDeleteValueW(key, value_name) == ERROR_SUCCESS;
+    const auto bytes = static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key, value_name, 0, value.type,
+                          reinterpret_cast<const BYTE *>(value.text.c_str()),
+                          bytes) == ERROR_SUCCESS;
+}
+
+// A folder as an entry compares: no trailing backslash, one letter case.
+std::wstring comparable(std::wstring folder) {
+    while (folder.size() > 1 && folder.back() == L'\\')
+        folder.pop_back();
+    if (!folder.empty())
+        CharUpperBuffW(folder.data(), static_cast<DWORD>(folder.size()));
+    return folder;
+}
+
+struct entry {
+    std::size_t begin, end; // [begin, end) in the value, separators excluded
+};
+
+std::vector<entry> entries(const std::wstring &text) {
+    std::vector<entry> all;
+    for (std::size_t begin = 0; begin <= text.size();) {
+        const std::size_t end = std::min(text.find(L';', begin), text.size());
+        all.push_back({begin, end});
+        begin = end + 1;
+    }
+    return all;
+}
+
+bool names(const std::wstring &text, const entry &e, const std::wstring &folder) {
+    return e.end > e.begin && comparable(text.substr(e.begin, e.end - e.begin)) == folder;
+}
+
+// Added at the end with a separator before it, or after it where the value
+// ended with one, so that taking it out gives back the value as it was.
+void add(path_value &value, const std::wstring &folder) {
+    const std::wstring wanted = comparable(folder);
+    for (const auto &e : entries(value.text))
+        if (names(value.text, e, wanted))
+            return;
+    if (value.text.empty())
+        value.text = folder;
+    else if (value.text.back() == L';')
+        value.text += folder + L';';
+    else
+        value.text += L';' + folder;
+}
+
+// Each entry that names the folder goes with the separator before it (the
+// first, with the one after it).
+void remove(path_value &value, const std::wstring &folder) {
+    const std::wstring unwanted = comparable(folder);
+    std::wstring kept;
+    std::size_t copied = 0;
+    for (const auto &e : entries(value.text)) {
+        if (!names(value.text, e, unwanted))
+            continue;
+        const std::size_t from = std::max(e.begin > 0 ? e.begin - 1 : 0, copied);
+        const std::size_t to = e.begin > 0 ? e.end : std::min(e.end + 1, value.text.size());
+        kept.append(value.text, copied, from - copied);
+        copied = to;
+    }
+    kept.append(value.text, copied);
+    value.text = kept;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv) {
+    if (argc != 3 || (std::wstring(argv[1]) != L"add" && std::wstring(argv[1]) != L"remove"))
+        return 2;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_name, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return 1;
+    path_value value;
+    int code = 1;
+    if (read(key, value)) {
+        const std::wstring before = value.text;
+        if (std::wstring(argv[1]) == L"add")
+            add(value, argv[2]);
+        else
+            remove(value, argv[2]);
+        if (value.text == before)
+            code = 3;
+        else if (write(key, value))
+            code = 0;
+    }
+    RegCloseKey(key);
+    if (code == 0)
+        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(key_name),
+                            SMTO_ABORTIFHUNG, 5000, nullptr);
+    return code;
+}
