@@ -30,6 +30,19 @@ local function troff(text, glue)
   return '\\&' .. table.concat(out)
 end
 
+-- A heading in capitals; Greek capitals go without their accents, as Greek
+-- is written in capitals.
+local unaccented = { ['Ά'] = 'Α', ['Έ'] = 'Ε', ['Ή'] = 'Η', ['Ί'] = 'Ι', ['Ό'] = 'Ο', ['Ύ'] = 'Υ',
+  ['Ώ'] = 'Ω', ['Ϊ́'] = 'Ϊ', ['Ϋ́'] = 'Ϋ' }
+function capitals(text)
+  local out = {}
+  for _, code in utf8.codes(pandoc.text.upper(text)) do
+    local c = utf8.char(code)
+    out[#out + 1] = unaccented[c] or c
+  end
+  return table.concat(out)
+end
+
 -- A short command stays on one line, as `kill -9` should; a long one may break
 -- at its spaces.
 local short_command = 16
@@ -37,7 +50,7 @@ local short_command = 16
 local man = {
   Header = function(h)
     if h.level == 1 then
-      h.content = pandoc.Inlines(pandoc.text.upper(pandoc.utils.stringify(h)))
+      h.content = pandoc.Inlines(capitals(pandoc.utils.stringify(h)))
     end
     return h
   end,
@@ -129,8 +142,9 @@ local plain = {
     return pandoc.RawBlock('plain', text .. '\n' .. string.rep(underline[h.level] or '-', utf8.len(text)))
   end,
   Pandoc = function(doc)
-    local title = 'grkpage @PROJECT_VERSION@ for Windows'
-    doc.blocks:insert(1, pandoc.RawBlock('plain', title .. '\n' .. string.rep('=', #title) .. '\n'))
+    local greek = doc.meta.lang and pandoc.utils.stringify(doc.meta.lang) == 'el'
+    local title = 'grkpage @PROJECT_VERSION@ ' .. (greek and 'για Windows' or 'for Windows')
+    doc.blocks:insert(1, pandoc.RawBlock('plain', title .. '\n' .. string.rep('=', utf8.len(title)) .. '\n'))
     return doc
   end,
 }

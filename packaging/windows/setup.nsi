@@ -7,8 +7,8 @@
 ; Running it again, of the same or a newer version, replaces the files and
 ; keeps one PATH entry and one set of shortcuts.
 ;   makensis -DVERSION=1.0 -DFILES=DIR -DOUTFILE=PATH [-DTARGET=amd64-unicode] setup.nsi
-; DIR holds grkpage.exe, its two helpers, grkpage-path.exe, README.txt and
-; LICENSE.txt.
+; DIR holds grkpage.exe, its two helpers, grkpage-path.exe, README.txt, its
+; Greek translation README-el.txt, and LICENSE.txt.
 
 !ifndef TARGET
   !define TARGET x86-unicode
@@ -51,6 +51,8 @@ LangString ToDos ${LANG_ENGLISH} "${TO_DOS_EN}"
 LangString ToDos ${LANG_GREEK} "${TO_DOS_EL}"
 LangString Manual ${LANG_ENGLISH} "${MANUAL_EN}"
 LangString Manual ${LANG_GREEK} "${MANUAL_EL}"
+LangString ManualFile ${LANG_ENGLISH} "README.txt"
+LangString ManualFile ${LANG_GREEK} "README-el.txt"
 LangString Uninstall ${LANG_ENGLISH} "${UNINSTALL_EN}"
 LangString Uninstall ${LANG_GREEK} "${UNINSTALL_EL}"
 LangString PathFailed ${LANG_ENGLISH} "The folder could not be added to your PATH."
@@ -75,6 +77,7 @@ Section
   File "${FILES}\grkpage-to-windows.exe"
   File "${FILES}\grkpage-to-dos.exe"
   File "${FILES}\README.txt"
+  File "${FILES}\README-el.txt"
   File "${FILES}\LICENSE.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -94,7 +97,7 @@ Section
   CreateShortCut "$SENDTO\$(ToWindows).lnk" "$INSTDIR\grkpage-to-windows.exe"
   CreateShortCut "$SENDTO\$(ToDos).lnk" "$INSTDIR\grkpage-to-dos.exe"
   CreateDirectory "$SMPROGRAMS\grkpage"
-  CreateShortCut "$SMPROGRAMS\grkpage\$(Manual).lnk" "$INSTDIR\README.txt"
+  CreateShortCut "$SMPROGRAMS\grkpage\$(Manual).lnk" "$INSTDIR\$(ManualFile)"
   CreateShortCut "$SMPROGRAMS\grkpage\$(Uninstall).lnk" "$INSTDIR\uninstall.exe"
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "grkpage ${VERSION}"
@@ -124,6 +127,7 @@ Section "Uninstall"
   Delete "$INSTDIR\grkpage-to-windows.exe"
   Delete "$INSTDIR\grkpage-to-dos.exe"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\README-el.txt"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
