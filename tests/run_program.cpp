@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -18,7 +19,7 @@ program_under_test read_target() {
     const char *file = std::getenv("GRKPAGE_TARGET");
     if (!file || !*file)
         throw std::runtime_error(
-            "GRKPAGE_TARGET is not set: run the tests through ctest, or set it "
+            "GRKPAGE_TARGET is not set: run the tests with tests/run, or set it "
             "to one of the files in the build's tests/targets/");
     std::ifstream in(file);
     if (!in)
@@ -69,21 +70,40 @@ bool runs_emulated() {
     return !runs_windows_program() && !under_test().runner.empty();
 }
 
+namespace {
+
+// scripts/runs-32-bit's answer: nothing where the machine runs 32-bit
+// programs, or the line that says why not.
+const std::optional<std::string> &why_32_bit_is_refused() {
+    static const std::optional<std::string> why = []() -> std::optional<std::string> {
+        FILE *probe = popen(GRKPAGE_RUNS_32_BIT " 2>/dev/null", "r");
+        if (!probe)
+            throw std::runtime_error("cannot run " GRKPAGE_RUNS_32_BIT);
+        std::string said;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, probe))
+            said += buffer;
+        if (pclose(probe) == 0)
+            return std::nullopt;
+        while (!said.empty() && said.back() == '\n')
+            said.pop_back();
+        return said;
+    }();
+    return why;
+}
+
+} // namespace
+
 bool machine_runs_32_bit() {
-    static const bool runs = std::system(GRKPAGE_RUNS_32_BIT " >/dev/null 2>&1") == 0;
-    return runs;
+    return !why_32_bit_is_refused();
 }
 
 std::optional<std::string> why_the_program_cannot_run() {
     const auto &target = under_test();
     if (!target.needs_32_bit)
         return std::nullopt;
-    if (!machine_runs_32_bit()) {
-        const char *refuse = std::getenv("GRKPAGE_REFUSE_32BIT");
-        if (refuse && *refuse && std::string_view(refuse) != "0")
-            return "GRKPAGE_REFUSE_32BIT: taken as a machine that refuses 32-bit programs";
-        return "this machine refuses 32-bit programs";
-    }
+    if (const auto &why = why_32_bit_is_refused())
+        return why;
     if (!target.runner.empty() && access(target.runner.front().c_str(), X_OK) != 0)
         return "no " + target.runner.front() + " here to run a 32-bit program (not installed)";
     return std::nullopt;

@@ -29,7 +29,7 @@ struct run_options {
 
 // The program the end-to-end tests run, and what starts it: read once from
 // the file that $GRKPAGE_TARGET names, which the build writes for each set of
-// tests (tests/targets/NAME) and ctest hands on to each test.
+// tests (tests/targets/NAME) and the test runner hands on to each test.
 struct program_under_test {
     std::string file;                // where this was read
     std::string program;             // its path
