@@ -35,6 +35,10 @@ struct open_file_handle {
 // was opened comes after.
 open_file_handle open_file(const native_char *path);
 
+// Opens `path` for reading only, in a way that never waits, as open_file does;
+// -1 when it cannot be opened.
+int open_for_reading(const native_char *path);
+
 // What `fd` refers to, if it is a regular file: its size, and whether fewer
 // bytes are stored for it than it holds, as for a sparse file, whose holes are
 // then worth looking for.
@@ -72,6 +76,14 @@ std::string shown_name(const native_char *path);
 
 // Writes `message` (UTF-8 on Windows) to standard error as it stands.
 void write_error(const std::string &message);
+
+// Writes `text` (UTF-8 on Windows) to standard output; false when it could not
+// be written. A console on Windows is handed it as UTF-16, so that a name in any
+// script shows as it is.
+bool write_output(const std::string &text);
+
+// Makes sure that all written to standard output has reached it; false if not.
+bool flush_output();
 
 // Asks for large pages behind a large buffer, where the system has them.
 void prefer_huge_pages(void *start, std::size_t size);

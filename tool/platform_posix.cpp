@@ -37,6 +37,10 @@ open_file_handle open_file(const native_char *path) {
     return {open(path, O_RDONLY | flags), false};
 }
 
+int open_for_reading(const native_char *path) {
+    return open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
 std::optional<regular_file> regular_file_of(int fd) {
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0)
@@ -112,6 +116,14 @@ std::string shown_name(const native_char *path) {
 
 void write_error(const std::string &message) {
     std::fwrite(message.data(), 1, message.size(), stderr);
+}
+
+bool write_output(const std::string &text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+bool flush_output() {
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
 namespace {

@@ -40,6 +40,10 @@ open_file_handle open_file(const native_char *path) {
     return {_wsopen(path, _O_RDONLY | flags, _SH_DENYNO), false};
 }
 
+int open_for_reading(const native_char *path) {
+    return _wsopen(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO);
+}
+
 // Holes are not looked for (see data_from), so no file is taken for sparse.
 std::optional<regular_file> regular_file_of(int fd) {
     struct _stati64 st {};
@@ -134,20 +138,36 @@ std::string shown_name(const native_char *path) {
     return out;
 }
 
+namespace {
+
 // A console shows the name in any script when it is handed UTF-16; anything
 // else (a pipe, a file) gets UTF-8, through the C library so that line ends
 // come out as CR LF like every other console program's.
-void write_error(const std::string &message) {
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stderr)));
+bool write_to(std::FILE *stream, const std::string &text) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     DWORD mode = 0;
     if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
-        const std::wstring wide = utf16(message);
+        const std::wstring wide = utf16(text);
         DWORD written = 0;
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
+        return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written,
+                             nullptr) != 0;
     }
-    std::fwrite(message.data(), 1, message.size(), stderr);
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
+} // namespace
+
+void write_error(const std::string &message) {
+    write_to(stderr, message);
     std::fflush(stderr);
+}
+
+bool write_output(const std::string &text) {
+    return write_to(stdout, text);
+}
+
+bool flush_output() {
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
 void defer_interrupts() {
