@@ -52,8 +52,10 @@ void end_word(greek_reading &r, std::uint8_t next) {
     r.word_score += letter_pairs[r.previous_letter][edge];
     r.pairs += r.word_letters + 1;
     r.pairs_score += r.word_score;
-    const bool bad = r.word_bad || next == latin || r.word_tonos > 1 || !well_cased(r);
+    const bool in_latin = r.word_in_latin || next == latin;
+    const bool bad = r.word_bad || in_latin || r.word_tonos > 1 || !well_cased(r);
     ++r.words;
+    r.in_latin += in_latin;
     if (bad)
         ++r.bad_words;
     else if (r.word_letters >= 2 && r.opened_by == 0xA2)
@@ -61,7 +63,7 @@ void end_word(greek_reading &r, std::uint8_t next) {
     else if (r.word_letters >= 2 && r.opened_by == 0xB6)
         ++r.alpha_b6;
     r.in_word = false;
-    r.word_bad = false;
+    r.word_bad = r.word_in_latin = false;
     r.word_letters = r.word_capitals = r.word_tonos = 0;
     r.word_score = 0;
     r.previous_letter = edge;
@@ -73,7 +75,7 @@ void take_letter(greek_reading &r, std::uint8_t c, std::uint8_t opened_by) {
     const bool capital = c >= letters;
     if (!r.in_word) {
         r.in_word = true;
-        r.word_bad = r.previous == latin; // Latin letters run into it
+        r.word_in_latin = r.previous == latin; // Latin letters run into it
         r.word_first_capital = capital;
         r.opened_by = opened_by;
     } else if (r.previous_letter == final_sigma) {
@@ -329,7 +331,8 @@ void count_bytes(identification &id, std::span<const std::uint8_t> bytes) {
         count_byte(id, bytes[done], id.size + done);
     // UTF-16 has a byte 0x00-0x06 in every other place, or nearly.
     const std::uint64_t seen = id.size + bytes.size();
-    const bool bom = id.start[0] + id.start[1] == 0xFF + 0xFE && (id.start[0] & 0xFE) == 0xFE;
+    const bool bom = (id.start[0] == 0xFF && id.start[1] == 0xFE) ||
+                     (id.start[0] == 0xFE && id.start[1] == 0xFF);
     if (seen >= 64 * 1024 && !bom && (id.counts.alphabetic[0] + id.counts.alphabetic[1]) * 4 < seen)
         id.utf16_possible = false;
 }
@@ -504,7 +507,7 @@ std::int64_t weight(const greek_reading &r) {
 // letters read as Greek capitals, and capitals are rare in Greek.
 bool reads_as_greek(const greek_reading &r) {
     const std::uint64_t good = r.words - r.bad_words;
-    const std::int64_t bar = r.capitals * 2 > r.letters ? 11 : 6;
+    const std::int64_t bar = r.capitals * 2 > r.letters ? 11 : 4;
     return r.undefined == 0 && good >= 2 && r.letters >= 6 && r.bad_words * 8 <= r.words &&
            r.odd_symbols * 8 <= r.letters && r.broken_frames * 4 <= r.frame_runs + 1 &&
            r.stuck_frames * 4 <= r.letters &&
@@ -516,9 +519,21 @@ bool reads_as_form(const greek_reading &r) {
     return r.frame_runs >= 8 && r.broken_frames * 16 <= r.frame_runs && r.bad_words * 4 <= r.words;
 }
 
+// What no Greek text in this code page holds: bytes it lacks, runs of letters
+// that no Greek word could be, symbols stuck to letters, frames broken up.
+// Unlikely letter pairs are proof only with some of that, or when far below
+// anything Greek: names from other languages are written in Greek too.
 bool not_greek(const greek_reading &r) {
-    return r.undefined > 0 || r.bad_words * 2 >= r.words + 1 || r.broken_frames > r.frame_runs ||
-           r.pairs_score < 0;
+    const auto pairs = static_cast<std::int64_t>(r.pairs);
+    return r.undefined > 0 || r.bad_words * 2 >= r.words + 1 ||
+           r.odd_symbols * 4 >= r.letters + 1 || r.broken_frames > r.frame_runs ||
+           (r.bad_words * 5 >= r.words + 1 && r.pairs_score < 0) || r.pairs_score < -16 * pairs;
+}
+
+// Every run of letters glued to Latin letters: accented letters of a
+// Latin-script language.
+bool latin_accents(const greek_reading &r) {
+    return r.words > 0 && r.in_latin == r.words;
 }
 
 std::string greek_evidence(const greek_reading &r) {
@@ -609,7 +624,8 @@ finding eight_bit(const identification &id) {
         return {verdict::cp737, greek_evidence(dos)};
     if (windows_greek && weight(windows) >= weight(dos) + margin)
         return windows_or_iso(id, windows);
-    const bool enough = id.counts.upper >= 8 || std::min(dos.bad_words, windows.bad_words) >= 3;
+    const bool enough = id.counts.upper >= 8 || std::min(dos.bad_words, windows.bad_words) >= 3 ||
+                        (latin_accents(dos) && latin_accents(windows));
     if (enough && not_greek(dos) && not_greek(windows) && dos.letters + windows.letters > 0)
         return {verdict::other, "not Greek: " + number(dos.bad_words + windows.bad_words) +
                                     " runs of letters that no Greek word could be"};

@@ -41,6 +41,7 @@ struct greek_reading {
     std::uint64_t capitals = 0;      // of them, capitals
     std::uint64_t words = 0;         // runs of them
     std::uint64_t bad_words = 0;     // runs that no Greek word could be
+    std::uint64_t in_latin = 0;      // of them, runs glued to Latin letters
     std::int64_t pairs_score = 0;    // letter pairs' likelihood in Greek, summed (eighths of a bit)
     std::uint64_t pairs = 0;         // letter pairs counted, word edges included
     std::uint64_t odd_symbols = 0;   // symbols stuck to a letter
@@ -58,7 +59,7 @@ struct greek_reading {
     std::uint8_t previous_letter = 36; // 36: the edge of a word
     std::uint8_t opened_by = 0;        // 0xA2 or 0xB6 when the word began with one
     bool in_word = false;
-    bool word_bad = false;
+    bool word_bad = false, word_in_latin = false;
     std::uint32_t word_letters = 0, word_capitals = 0, word_tonos = 0;
     bool word_first_capital = false;
     std::int32_t word_score = 0;
