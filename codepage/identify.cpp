@@ -398,9 +398,12 @@ void check_utf8(identification &id, std::span<const std::uint8_t> bytes) {
     }
 }
 
-// A reading's standing in a stretch: its words less twice its bad ones.
+// A reading's standing: its words, less twice those that no Greek word could
+// be, and less every byte or symbol that Greek text in it would not hold.
 std::int64_t standing(const greek_reading &r) {
-    return static_cast<std::int64_t>(r.words) - 2 * static_cast<std::int64_t>(r.bad_words);
+    return static_cast<std::int64_t>(r.words) -
+           static_cast<std::int64_t>(3 * r.bad_words + r.undefined + r.odd_symbols +
+                                     r.broken_frames + r.stuck_frames);
 }
 
 void close_stretch(identification &id) {
@@ -624,6 +627,14 @@ finding eight_bit(const identification &id) {
         return {verdict::cp737, greek_evidence(dos)};
     if (windows_greek && weight(windows) >= weight(dos) + margin)
         return windows_or_iso(id, windows);
+    // Greek but for a few bytes that the code page lacks: damaged, or
+    // something else in part.
+    greek_reading whole = windows;
+    whole.undefined = 0;
+    if (windows.undefined * 64 <= windows.letters && reads_as_greek(whole) &&
+        weight(windows) >= weight(dos) + margin)
+        return {verdict::unsure, "Windows Greek but for " + number(windows.undefined) +
+                                     " bytes that Windows-1253 and ISO-8859-7 lack"};
     const bool enough = id.counts.upper >= 8 || std::min(dos.bad_words, windows.bad_words) >= 3 ||
                         (latin_accents(dos) && latin_accents(windows));
     if (enough && not_greek(dos) && not_greek(windows) && dos.letters + windows.letters > 0)

@@ -1,7 +1,6 @@
 // grkpage-detect: says which code page each named file is in, so that no file
 // is converted twice. Reads each file once, read-only, and changes nothing.
-#include "codepage/identify.hpp"
-#include "platform.hpp"
+#include "look.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,12 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-
-#ifdef _WIN32
-// The C runtime expands wildcards in the arguments (*.txt), as a Unix shell
-// would: Command Prompt leaves that to the program.
-extern "C" int _dowildcard = -1;
-#endif
 
 namespace {
 
@@ -98,39 +91,30 @@ template <class Char> options parse(int argc, Char **argv) {
     return o;
 }
 
-// The file's finding, or nothing once a message has said why there is none.
-std::optional<finding> identify_file(const native_char *path) {
-    const int fd = open_for_reading(path);
-    if (fd < 0) {
-        write_error("Can't open file: " + shown_name(path) + "\n");
-        return std::nullopt;
+[[noreturn]] void output_failed() {
+    write_error("Can't write the output\n");
+    std::exit(1);
+}
+
+// Says which code page the file is in, or why it cannot; false for a file
+// that could not be read.
+bool report(const native_char *path, const options &o) {
+    const looked l = look_at(path);
+    if (l.outcome != looked::identified) {
+        write_error(why_not(l, path));
+        return false;
     }
-    const auto file = regular_file_of(fd);
-    if (!file) {
-        close_file(fd);
-        write_error("Not a regular file: " + shown_name(path) + "\n");
-        return std::nullopt;
+    std::string line = shown_name(path);
+    if (!o.only) {
+        line += ": " + std::string(verdict_name(l.found.result));
+        if (!l.found.reason.empty())
+            line += " (" + l.found.reason + ")";
+    } else if (*o.only != l.found.result) {
+        return true;
     }
-    // What the file held when opened, and no more: a file that grows while it
-    // is read does not keep the reading going.
-    static std::uint8_t block[256 * 1024];
-    identification id;
-    for (std::uint64_t offset = 0; offset < file->size;) {
-        const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, file->size - offset));
-        const auto got = read_at(fd, block, wanted, offset);
-        if (!got) {
-            close_file(fd);
-            write_error("Can't read file: " + shown_name(path) + "\n");
-            return std::nullopt;
-        }
-        identify_more(id, {block, *got});
-        if (*got < wanted)
-            break; // cut short meanwhile: what is there is what counts
-        offset += *got;
-    }
-    close_file(fd);
-    return identify_end(id);
+    if (!write_output(line + o.end))
+        output_failed();
+    return true;
 }
 
 } // namespace
@@ -144,28 +128,11 @@ int main(int argc, char **argv) {
         return 1;
     const options o = parse(argc, argv);
     int status = 0;
-    for (int i = o.first_file; i < argc; ++i) {
-        const auto found = identify_file(argv[i]);
-        if (!found) {
-            status = 1;
-            continue;
-        }
-        std::string line = shown_name(argv[i]);
-        if (!o.only) {
-            line += ": " + std::string(verdict_name(found->result));
-            if (!found->reason.empty())
-                line += " (" + found->reason + ")";
-        } else if (*o.only != found->result) {
-            continue;
-        }
-        if (!write_output(line + o.end)) {
-            write_error("Can't write the output\n");
-            return 1;
-        }
-    }
-    if (!flush_output()) {
-        write_error("Can't write the output\n");
-        return 1;
-    }
+    for (int i = o.first_file; i < argc; ++i)
+        for (const auto &name : names_from(argv[i]))
+            if (!report(name.c_str(), o))
+                status = 1;
+    if (!flush_output())
+        output_failed();
     return status;
 }

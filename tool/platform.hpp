@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // A file name as the system delivers it: UTF-16 on Windows, so that a name
 // outside the ANSI code page still opens; bytes elsewhere.
@@ -69,6 +70,14 @@ int duplicate(int fd);
 // Closes `fd`; false when the system reports a failure, such as data that
 // could not be written back.
 bool close_file(int fd);
+
+// The file names that a command-line argument stands for. On Windows, where
+// Command Prompt leaves wildcards to the program, a name with * or ? in its
+// last part stands for the files it matches (not folders, as Command
+// Prompt's for), in order, with its folder part before each; or for itself
+// where it matches none. Elsewhere the shell has
+// expanded it already: an argument is one name.
+std::vector<std::basic_string<native_char>> names_from(const native_char *argument);
 
 // The name as the user typed it, for a message: the bytes themselves, or UTF-8
 // on Windows.

@@ -110,6 +110,10 @@ bool close_file(int fd) {
     return close(fd) == 0;
 }
 
+std::vector<std::string> names_from(const native_char *argument) {
+    return {argument};
+}
+
 std::string shown_name(const native_char *path) {
     return path;
 }

@@ -40,14 +40,30 @@ open_file_handle open_file(const native_char *path) {
     return {_wsopen(path, _O_RDONLY | flags, _SH_DENYNO), false};
 }
 
+// Through CreateFileW, which opens a folder too (FILE_FLAG_BACKUP_SEMANTICS),
+// so that what was opened is checked after, as on Unix, and a folder is told
+// from a file that cannot be opened.
 int open_for_reading(const native_char *path) {
-    return _wsopen(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO);
+    const HANDLE handle =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(handle);
+    return fd;
 }
 
 // Holes are not looked for (see data_from), so no file is taken for sparse.
 std::optional<regular_file> regular_file_of(int fd) {
     struct _stati64 st {};
     if (_fstati64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG || st.st_size < 0)
+        return std::nullopt;
+    // The C runtime calls anything on a disk a regular file, a folder too.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return std::nullopt;
     return regular_file{static_cast<std::uint64_t>(st.st_size), false};
 }
@@ -129,6 +145,28 @@ std::wstring utf16(const std::string &text) {
 }
 
 } // namespace
+
+std::vector<std::wstring> names_from(const native_char *argument) {
+    const std::wstring pattern = argument;
+    const std::size_t last = pattern.find_last_of(L"\\/:") + 1; // 0 when there is none
+    if (pattern.find_first_of(L"*?", last) == std::wstring::npos)
+        return {pattern};
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search =
+        FindFirstFileExW(argument, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search != INVALID_HANDLE_VALUE) {
+        do // files only, as Command Prompt's for takes them
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.push_back(pattern.substr(0, last) + found.cFileName);
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    if (names.empty())
+        return {pattern};
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 std::string shown_name(const native_char *path) {
     const int length = static_cast<int>(std::char_traits<wchar_t>::length(path));

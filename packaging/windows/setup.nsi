@@ -7,7 +7,7 @@
 ; Running it again, of the same or a newer version, replaces the files and
 ; keeps one PATH entry and one set of shortcuts.
 ;   makensis -DVERSION=1.0 -DFILES=DIR -DOUTFILE=PATH [-DTARGET=amd64-unicode] setup.nsi
-; DIR holds grkpage.exe, its two helpers, grkpage-path.exe, README.txt, its
+; DIR holds grkpage.exe, grkpage-detect.exe, the two helpers, grkpage-path.exe, README.txt, its
 ; Greek translation README-el.txt, and LICENSE.txt.
 
 !ifndef TARGET
@@ -74,6 +74,7 @@ Section
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   File "${FILES}\grkpage.exe"
+  File "${FILES}\grkpage-detect.exe"
   File "${FILES}\grkpage-to-windows.exe"
   File "${FILES}\grkpage-to-dos.exe"
   File "${FILES}\README.txt"
@@ -124,6 +125,7 @@ Section "Uninstall"
     Pop $0
   !insertmacro RemoveShortcuts
   Delete "$INSTDIR\grkpage.exe"
+  Delete "$INSTDIR\grkpage-detect.exe"
   Delete "$INSTDIR\grkpage-to-windows.exe"
   Delete "$INSTDIR\grkpage-to-dos.exe"
   Delete "$INSTDIR\README.txt"

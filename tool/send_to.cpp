@@ -1,0 +1,239 @@
+// grkpage-to-windows.exe and grkpage-to-dos.exe, the helpers for drag and drop
+// and the Send To menu: one source, built for each direction (GRKPAGE_TO_DOS).
+// Explorer starts a helper itself, not through the command interpreter, with
+// the files dropped on it, so every name arrives whole, whatever it holds.
+// The helper looks at each file first and hands the grkpage.exe in its own
+// folder only those in the code page it converts from, by full path, so that
+// no name is taken for the switch; a file already converted, or in another
+// code page, is left exactly as it is, and the window says why. The window
+// closes when every file was converted; otherwise it stays open until a key
+// is pressed. Its exit code is grkpage's, or 1 if a file could not be read.
+#include "look.hpp"
+
+#include <windows.h>
+
+#include <conio.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+#ifdef GRKPAGE_TO_DOS
+constexpr const wchar_t *direction = L" -";
+constexpr verdict converts = verdict::cp1253;
+#else
+constexpr const wchar_t *direction = L"";
+constexpr verdict converts = verdict::cp737;
+#endif
+
+// One argument, quoted as the C runtime splits a command line back into
+// arguments: backslashes doubled only before a quote.
+std::wstring quoted(const std::wstring &argument) {
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(2 * backslashes, L'\\');
+    return out + L'"';
+}
+
+// grkpage.exe in the helper's own folder.
+std::wstring program() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"grkpage.exe";
+}
+
+// A name made absolute, as Explorer gives it; a relative one from a command
+// line or a shortcut would otherwise be taken for the switch when it begins
+// with a minus sign.
+std::wstring full_path(const wchar_t *name) {
+    const DWORD size = GetFullPathNameW(name, 0, nullptr, nullptr);
+    if (size == 0)
+        return name;
+    std::wstring path(size, L'\0');
+    const DWORD length = GetFullPathNameW(name, size, path.data(), nullptr);
+    path.resize(length);
+    return path;
+}
+
+std::wstring utf16(const std::string &text) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+// Text on standard error: to a console as it is, elsewhere as UTF-8.
+void say(const std::wstring &text) {
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(err, &mode)) {
+        WriteConsoleW(err, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
+    WriteFile(err, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// The helper speaks the language of Windows: Greek or English.
+bool in_greek() {
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GREEK;
+}
+
+// Why a file in code page `found` is left alone.
+std::wstring left_alone(verdict found) {
+    const bool el = in_greek();
+    switch (found) {
+    case verdict::cp737:
+        return el ? L"ήδη ελληνικά DOS· έμεινε ως έχει" : L"already DOS Greek; left as it is";
+    case verdict::cp1253:
+        return el ? L"ήδη ελληνικά Windows· έμεινε ως έχει"
+                  : L"already Windows Greek; left as it is";
+    case verdict::iso_8859_7:
+#ifdef GRKPAGE_TO_DOS
+        return el ? L"ελληνικά ISO-8859-7: η μετατροπή θα έχανε τα Ά του· έμεινε ως έχει"
+                  : L"ISO-8859-7 Greek: converting it would lose its Ά; left as it is";
+#else
+        return el ? L"ελληνικά ISO-8859-7, όχι ελληνικά DOS· έμεινε ως έχει"
+                  : L"ISO-8859-7 Greek, not DOS Greek; left as it is";
+#endif
+    case verdict::ascii:
+        return el ? L"μόνο χαρακτήρες ASCII: δεν χρειάζεται μετατροπή"
+                  : L"plain ASCII: nothing to convert";
+    case verdict::empty:
+        return el ? L"κενό: δεν χρειάζεται μετατροπή" : L"empty: nothing to convert";
+    case verdict::utf8:
+    case verdict::utf16le:
+    case verdict::utf16be:
+        return utf16(std::string(verdict_name(found))) +
+               (el ? L" (Unicode), όχι για το grkpage· έμεινε ως έχει"
+                   : L" (Unicode), not for grkpage; left as it is");
+    case verdict::other:
+        return el ? L"όχι ελληνικά σε κωδικοσελίδα που γνωρίζει το grkpage· έμεινε ως έχει"
+                  : L"not Greek in a code page grkpage knows; left as it is";
+    case verdict::unsure:
+        break;
+    }
+    return el ? L"δεν φαίνεται με βεβαιότητα σε ποια κωδικοσελίδα είναι· έμεινε ως έχει"
+              : L"not clearly in one code page; left as it is";
+}
+
+void wait_for_a_key() {
+    say(in_greek() ? L"Πατήστε ένα πλήκτρο για να συνεχίσετε . . . "
+                   : L"Press any key to continue . . . ");
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(in, &mode)) {
+        FlushConsoleInputBuffer(in);
+        _getwch();
+    } else { // not a console: a byte of standard input stands for the key
+        char key = 0;
+        DWORD read = 0;
+        ReadFile(in, &key, 1, &read, nullptr);
+    }
+    say(L"\r\n");
+}
+
+// Ctrl-C and Ctrl-Break are grkpage's to answer, by putting its file back:
+// the helper stays to show what happened.
+BOOL WINAPI outlast_interrupts(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+HANDLE inheritable(DWORD which) {
+    const HANDLE handle = GetStdHandle(which);
+    SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    return handle;
+}
+
+// Runs grkpage.exe with `command` in this console; its exit code.
+DWORD run(const std::wstring &grkpage, std::wstring command) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inheritable(STD_INPUT_HANDLE);
+    startup.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
+    startup.hStdError = inheritable(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(grkpage.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &started)) {
+        say(L"Can't start " + grkpage + L" (error " + std::to_wstring(GetLastError()) + L")\r\n");
+        return 1;
+    }
+    DWORD code = 1;
+    WaitForSingleObject(started.hProcess, INFINITE);
+    GetExitCodeProcess(started.hProcess, &code);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return code;
+}
+
+// Converts the files, as many to a run of grkpage as its command line takes,
+// stopping at the first run that fails; that run's exit code, or 0.
+DWORD convert(const std::vector<std::wstring> &files) {
+    constexpr std::size_t longest = 32000; // Windows takes 32,767 characters
+    const std::wstring grkpage = program();
+    const std::wstring start = quoted(grkpage) + direction;
+    std::size_t done = 0;
+    while (done < files.size()) {
+        std::wstring command = start;
+        std::size_t next = done;
+        do
+            command += L' ' + quoted(files[next++]);
+        while (next < files.size() && command.size() + 1 + quoted(files[next]).size() <= longest);
+        if (const DWORD code = run(grkpage, command); code != 0) {
+            say(in_greek()
+                    ? L"Διακοπή: το αρχείο που αναφέρεται παραπάνω και όσα ακολουθούν "
+                      L"έμειναν ως ήταν· τα " +
+                          std::to_wstring(done) + L" πριν από αυτή τη δέσμη μετατράπηκαν.\r\n"
+                    : L"Stopped: the file named above and those after it were left as they "
+                      L"were; the " +
+                          std::to_wstring(done) + L" before this batch were converted.\r\n");
+            return code;
+        }
+        done = next;
+    }
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv) {
+    SetConsoleCtrlHandler(outlast_interrupts, TRUE);
+    std::vector<std::wstring> files;
+    bool stay_open = false;
+    DWORD code = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring path = full_path(argv[i]);
+        const looked l = look_at(path.c_str());
+        if (l.outcome != looked::identified) {
+            say(utf16(why_not(l, argv[i])));
+            stay_open = true;
+            code = 1;
+        } else if (l.found.result == converts) {
+            files.push_back(path);
+        } else {
+            say(std::wstring(argv[i]) + L": " + left_alone(l.found.result) + L"\r\n");
+            stay_open = true;
+        }
+    }
+    if (code == 0 && !files.empty())
+        code = convert(files);
+    if (stay_open || code != 0)
+        wait_for_a_key();
+    return static_cast<int>(code);
+}
