@@ -48,11 +48,30 @@ bool well_cased(const greek_reading &r) {
            (r.word_capitals == 1 && r.word_first_capital);
 }
 
+void forget_word(greek_reading &r) {
+    r.in_word = false;
+    r.word_bad = r.word_in_latin = false;
+    r.word_letters = r.word_capitals = r.word_tonos = 0;
+    r.word_score = 0;
+    r.previous_letter = edge;
+    r.opened_by = 0;
+}
+
 void end_word(greek_reading &r, std::uint8_t next) {
+    // Latin letters on both sides: a Latin word with accents in it. On one
+    // side only it may be Greek after a format such as %s, or a Latin word
+    // ending in an accent: no proof either way, so it is not weighed at all.
+    if (r.word_in_latin != (next == latin)) {
+        ++r.glued;
+        r.letters -= r.word_letters;
+        r.capitals -= r.word_capitals;
+        forget_word(r);
+        return;
+    }
+    const bool in_latin = r.word_in_latin;
     r.word_score += letter_pairs[r.previous_letter][edge];
     r.pairs += r.word_letters + 1;
     r.pairs_score += r.word_score;
-    const bool in_latin = r.word_in_latin || next == latin;
     const bool bad = r.word_bad || in_latin || r.word_tonos > 1 || !well_cased(r);
     ++r.words;
     r.in_latin += in_latin;
@@ -62,12 +81,7 @@ void end_word(greek_reading &r, std::uint8_t next) {
         ++r.alpha_a2;
     else if (r.word_letters >= 2 && r.opened_by == 0xB6)
         ++r.alpha_b6;
-    r.in_word = false;
-    r.word_bad = r.word_in_latin = false;
-    r.word_letters = r.word_capitals = r.word_tonos = 0;
-    r.word_score = 0;
-    r.previous_letter = edge;
-    r.opened_by = 0;
+    forget_word(r);
 }
 
 void take_letter(greek_reading &r, std::uint8_t c, std::uint8_t opened_by) {
@@ -94,6 +108,11 @@ void take_letter(greek_reading &r, std::uint8_t c, std::uint8_t opened_by) {
     ++r.letters;
 }
 
+// The bytes that Windows-1253 and ISO-8859-7 both define, and read differently.
+constexpr bool read_differently(std::uint8_t b) {
+    return b == 0xA1 || b == 0xA2 || b == 0xA4 || b == 0xA5 || b == 0xB5 || b == 0xB6;
+}
+
 void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) {
     std::uint8_t c = table[byte];
     std::uint8_t opened_by = 0;
@@ -109,6 +128,8 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
         }
     }
     if (is_letter(c)) {
+        if (!r.in_word && r.previous_byte == 0xA1 && &table == &windows_reading)
+            ++r.quote_a1; // a left quote in ISO-8859-7, a spacing accent in Windows-1253
         take_letter(r, c, opened_by);
     } else {
         if (r.in_word)
@@ -126,6 +147,7 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
                 ++r.broken_frames;
         }
     }
+    r.differing += read_differently(byte);
     r.previous = c;
     r.previous_byte = byte;
 }
@@ -510,11 +532,14 @@ std::int64_t weight(const greek_reading &r) {
 // letters read as Greek capitals, and capitals are rare in Greek.
 bool reads_as_greek(const greek_reading &r) {
     const std::uint64_t good = r.words - r.bad_words;
-    const std::int64_t bar = r.capitals * 2 > r.letters ? 11 : 4;
+    // A short text must read better: a few letters of another language can
+    // read as a few Greek words.
+    const auto pairs = static_cast<std::int64_t>(r.pairs);
+    const std::int64_t bar =
+        (r.capitals * 2 > r.letters ? 11 : 4) + std::max<std::int64_t>(0, 40 - pairs) / 4;
     return r.undefined == 0 && good >= 2 && r.letters >= 6 && r.bad_words * 8 <= r.words &&
            r.odd_symbols * 8 <= r.letters && r.broken_frames * 4 <= r.frame_runs + 1 &&
-           r.stuck_frames * 4 <= r.letters &&
-           r.pairs_score >= bar * static_cast<std::int64_t>(r.pairs);
+           r.stuck_frames * 4 <= r.letters && r.pairs_score >= bar * pairs;
 }
 
 // Frames as forms have them, and little else in the upper half.
@@ -533,10 +558,10 @@ bool not_greek(const greek_reading &r) {
            (r.bad_words * 5 >= r.words + 1 && r.pairs_score < 0) || r.pairs_score < -16 * pairs;
 }
 
-// Every run of letters glued to Latin letters: accented letters of a
-// Latin-script language.
+// Every run of letters glued to Latin letters, and some inside Latin words:
+// accented letters of a Latin-script language.
 bool latin_accents(const greek_reading &r) {
-    return r.words > 0 && r.in_latin == r.words;
+    return r.in_latin > 0 && r.in_latin == r.words;
 }
 
 std::string greek_evidence(const greek_reading &r) {
@@ -593,7 +618,7 @@ finding windows_or_iso(const identification &id, const greek_reading &r) {
     const std::string evidence = greek_evidence(r);
     const bool iso_lacks = id.counts.c1 > 0 || id.counts.ae > 0;
     const bool windows_lacks = id.counts.aa > 0;
-    const std::uint64_t iso = r.alpha_b6 + r.quote_a2, windows = r.alpha_a2;
+    const std::uint64_t iso = r.alpha_b6 + r.quote_a2 + r.quote_a1, windows = r.alpha_a2;
     if (iso_lacks && windows_lacks)
         return {verdict::unsure, "bytes that neither Windows-1253 nor ISO-8859-7 has"};
     if (iso_lacks)
@@ -609,6 +634,9 @@ finding windows_or_iso(const identification &id, const greek_reading &r) {
     if (windows > 0)
         return {verdict::cp1253,
                 evidence + "; " + number(windows) + " Alpha with tonos as Windows-1253 writes it"};
+    if (r.differing > 0)
+        return {verdict::unsure, number(r.differing) + " bytes that Windows-1253 and ISO-8859-7 "
+                                                       "read differently, and no telling which"};
     return {verdict::cp1253, evidence + "; reads the same in ISO-8859-7"};
 }
 

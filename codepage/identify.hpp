@@ -41,7 +41,8 @@ struct greek_reading {
     std::uint64_t capitals = 0;      // of them, capitals
     std::uint64_t words = 0;         // runs of them
     std::uint64_t bad_words = 0;     // runs that no Greek word could be
-    std::uint64_t in_latin = 0;      // of them, runs glued to Latin letters
+    std::uint64_t in_latin = 0;      // of them, runs inside a Latin word: Latin letters both sides
+    std::uint64_t glued = 0;         // runs glued to a Latin letter on one side only, not weighed
     std::int64_t pairs_score = 0;    // letter pairs' likelihood in Greek, summed (eighths of a bit)
     std::uint64_t pairs = 0;         // letter pairs counted, word edges included
     std::uint64_t odd_symbols = 0;   // symbols stuck to a letter
@@ -52,6 +53,8 @@ struct greek_reading {
     std::uint64_t alpha_a2 = 0;      // 0xA2 opening a good word: Windows-1253's Alpha with tonos
     std::uint64_t alpha_b6 = 0;      // 0xB6 opening a good word: ISO-8859-7's
     std::uint64_t quote_a2 = 0;      // 0xA2 closing a word: ISO-8859-7's right quote
+    std::uint64_t quote_a1 = 0;      // 0xA1 opening a word: ISO-8859-7's left quote
+    std::uint64_t differing = 0;     // bytes that the two code pages read differently
 
     // The word in hand, across blocks.
     std::uint8_t previous = 0; // the class of the byte before

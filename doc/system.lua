@@ -141,9 +141,12 @@ local plain = {
     local text = pandoc.utils.stringify(h)
     return pandoc.RawBlock('plain', text .. '\n' .. string.rep(underline[h.level] or '-', utf8.len(text)))
   end,
+  -- A title for the whole text; a part after it (a second manual) gets a
+  -- heading of its own instead.
   Pandoc = function(doc)
     local greek = doc.meta.lang and pandoc.utils.stringify(doc.meta.lang) == 'el'
     local title = 'grkpage @PROJECT_VERSION@ ' .. (greek and 'για Windows' or 'for Windows')
+    if doc.meta.part then title = pandoc.utils.stringify(doc.meta.part) end
     doc.blocks:insert(1, pandoc.RawBlock('plain', title .. '\n' .. string.rep('=', utf8.len(title)) .. '\n'))
     return doc
   end,
