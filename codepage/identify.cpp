@@ -535,8 +535,11 @@ bool reads_as_greek(const greek_reading &r) {
     // A short text must read better: a few letters of another language can
     // read as a few Greek words.
     const auto pairs = static_cast<std::int64_t>(r.pairs);
-    const std::int64_t bar =
-        (r.capitals * 2 > r.letters ? 11 : 4) + std::max<std::int64_t>(0, 40 - pairs) / 4;
+    // Many words and not one that Greek could not write: names from other
+    // languages, spelt in Greek, may read worse.
+    const std::int64_t clean = r.bad_words == 0 && r.words >= 24 ? 3 : 0;
+    const std::int64_t bar = (r.capitals * 2 > r.letters ? 11 : 4) - clean +
+                             std::max<std::int64_t>(0, 40 - pairs) / 4;
     return r.undefined == 0 && good >= 2 && r.letters >= 6 && r.bad_words * 8 <= r.words &&
            r.odd_symbols * 8 <= r.letters && r.broken_frames * 4 <= r.frame_runs + 1 &&
            r.stuck_frames * 4 <= r.letters && r.pairs_score >= bar * pairs;

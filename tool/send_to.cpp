@@ -7,7 +7,8 @@
 // no name is taken for the switch; a file already converted, or in another
 // code page, is left exactly as it is, and the window says why. The window
 // closes when every file was converted; otherwise it stays open until a key
-// is pressed. Its exit code is grkpage's, or 1 if a file could not be read.
+// is pressed. Its exit code is grkpage's, or 1 if a file could not be read;
+// the files that could be are converted all the same.
 #include "look.hpp"
 
 #include <windows.h>
@@ -231,8 +232,10 @@ int wmain(int argc, wchar_t **argv) {
             stay_open = true;
         }
     }
-    if (code == 0 && !files.empty())
-        code = convert(files);
+    // The files that could be read are converted all the same.
+    if (!files.empty())
+        if (const DWORD converted = convert(files); converted != 0)
+            code = converted;
     if (stay_open || code != 0)
         wait_for_a_key();
     return static_cast<int>(code);
