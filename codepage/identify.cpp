@@ -173,7 +173,7 @@ template <class V> struct lanes {
         punctuation_odd{}, nul{};
 };
 
-template <class V> std::uint64_t total(V v) {
+template <class V> std::uint64_t total(const V &v) {
     std::uint64_t n = 0;
     for (std::size_t i = 0; i < sizeof(V); ++i)
         n += v[i];
