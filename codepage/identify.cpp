@@ -180,8 +180,8 @@ template <class V> std::uint64_t total(const V &v) {
     return n;
 }
 
-// Adds the lanes to `c`; `odd` when the vectors began at odd offsets.
-template <class V> void add_lanes(byte_counts &c, const lanes<V> &l, bool odd) {
+// Adds the lanes to `c`: the vectors begin at even offsets of the file.
+template <class V> void add_lanes(byte_counts &c, const lanes<V> &l) {
     c.upper += total(l.upper);
     c.controls += total(l.controls);
     c.c1 += total(l.c1);
@@ -193,27 +193,27 @@ template <class V> void add_lanes(byte_counts &c, const lanes<V> &l, bool odd) {
     c.leads3 += total(l.leads3);
     c.leads4 += total(l.leads4);
     c.never_utf8 += total(l.never);
-    c.zeros[odd] += total(l.zeros_even);
-    c.zeros[!odd] += total(l.zeros_odd);
-    c.alphabetic[odd] += total(l.alphabetic_even);
-    c.alphabetic[!odd] += total(l.alphabetic_odd);
-    c.punctuation[odd] += total(l.punctuation_even);
-    c.punctuation[!odd] += total(l.punctuation_odd);
-    if (!odd)
-        c.nul_units += total(l.nul);
+    c.zeros[0] += total(l.zeros_even);
+    c.zeros[1] += total(l.zeros_odd);
+    c.alphabetic[0] += total(l.alphabetic_even);
+    c.alphabetic[1] += total(l.alphabetic_odd);
+    c.punctuation[0] += total(l.punctuation_even);
+    c.punctuation[1] += total(l.punctuation_odd);
+    c.nul_units += total(l.nul);
 }
 
-// Counts the first n / N * N bytes; returns how many that is. A lane's count
-// goes down by one for each true compare (-1).
 // What a file can no longer be needs no counting: UTF-8 once a sequence was
 // found invalid, UTF-16 once its high bytes are plainly too few.
 struct still_possible {
     bool utf8, utf16;
 };
 
+// Counts the first n / N * N bytes, from an even offset of the file; returns
+// how many that is. A true compare is -1: each lane counts down, and is
+// negated when added up.
 template <class V, bool utf8, bool utf16>
 [[gnu::always_inline]] inline std::size_t count_vectors(byte_counts &c, const std::uint8_t *p,
-                                                        std::size_t n, bool odd) {
+                                                        std::size_t n) {
     using v = V;
     constexpr std::size_t N = sizeof(V);
     v even_lanes{}, next_lane{};
@@ -273,7 +273,7 @@ template <class V, bool utf8, bool utf16>
                                 {&l.punctuation_odd, &negated.punctuation_odd},
                                 {&l.nul, &negated.nul}})
             *to = -*from;
-        add_lanes<V>(c, negated, odd);
+        add_lanes<V>(c, negated);
     }
     return whole;
 }
@@ -282,12 +282,12 @@ template <class V>
 [[gnu::always_inline]] inline std::size_t count_vectors(byte_counts &c, const std::uint8_t *p,
                                                         std::size_t n, still_possible can) {
     if (can.utf8 && can.utf16)
-        return count_vectors<V, true, true>(c, p, n, false);
+        return count_vectors<V, true, true>(c, p, n);
     if (can.utf8)
-        return count_vectors<V, true, false>(c, p, n, false);
+        return count_vectors<V, true, false>(c, p, n);
     if (can.utf16)
-        return count_vectors<V, false, true>(c, p, n, false);
-    return count_vectors<V, false, false>(c, p, n, false);
+        return count_vectors<V, false, true>(c, p, n);
+    return count_vectors<V, false, false>(c, p, n);
 }
 
 std::size_t count_vectors_portable(byte_counts &c, const std::uint8_t *p, std::size_t n,
@@ -420,8 +420,8 @@ void check_utf8(identification &id, std::span<const std::uint8_t> bytes) {
     }
 }
 
-// A reading's standing: its words, less twice those that no Greek word could
-// be, and less every byte or symbol that Greek text in it would not hold.
+// A reading's standing: its words, less three times those that no Greek word
+// could be, and less every byte or symbol that Greek text in it would not hold.
 std::int64_t standing(const greek_reading &r) {
     return static_cast<std::int64_t>(r.words) -
            static_cast<std::int64_t>(3 * r.bad_words + r.undefined + r.odd_symbols +
@@ -453,7 +453,7 @@ std::optional<verdict> verdict_named(std::string_view name) {
 
 namespace {
 
-// Read closely: the first quarter MiB, then a sample at the start of each quarter MiB.
+// Read closely: the first 64 KiB, then 1 KiB at the start of each quarter MiB after.
 constexpr std::uint64_t read_whole = 64 * 1024;
 constexpr std::uint64_t sample_every = 256 * 1024, sample_size = 1024;
 
@@ -538,8 +538,8 @@ bool reads_as_greek(const greek_reading &r) {
     // Many words and not one that Greek could not write: names from other
     // languages, spelt in Greek, may read worse.
     const std::int64_t clean = r.bad_words == 0 && r.words >= 24 ? 3 : 0;
-    const std::int64_t bar = (r.capitals * 2 > r.letters ? 11 : 4) - clean +
-                             std::max<std::int64_t>(0, 40 - pairs) / 4;
+    const std::int64_t bar =
+        (r.capitals * 2 > r.letters ? 11 : 4) - clean + std::max<std::int64_t>(0, 40 - pairs) / 4;
     return r.undefined == 0 && good >= 2 && r.letters >= 6 && r.bad_words * 8 <= r.words &&
            r.odd_symbols * 8 <= r.letters && r.broken_frames * 4 <= r.frame_runs + 1 &&
            r.stuck_frames * 4 <= r.letters && r.pairs_score >= bar * pairs;

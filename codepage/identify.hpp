@@ -91,8 +91,8 @@ struct identification {
     std::uint8_t last_even = 1; // the byte at the last even offset, until its pair comes
     bool utf16_possible = true; // false: too few bytes 0x00-0x06 to be UTF-16, no longer counted
 
-    // The parts read closely: the first quarter MiB whole, and a sample of each
-    // quarter MiB after it. UTF-8 is checked sequence by sequence there.
+    // The parts read closely: the first 64 KiB whole, and 1 KiB of each quarter
+    // MiB after it. UTF-8 is checked sequence by sequence there.
     bool utf8_valid = true;
     bool utf8_resync = false;      // skipping continuation bytes at a sample's start
     std::uint8_t utf8_pending = 0; // continuation bytes still to come
