@@ -216,11 +216,10 @@ template <class V, bool utf8, bool utf16>
                                                         std::size_t n) {
     using v = V;
     constexpr std::size_t N = sizeof(V);
-    v even_lanes{}, next_lane{};
-    for (std::size_t i = 0; i < N; ++i) {
+    typedef std::uint16_t units __attribute__((vector_size(N)));
+    v even_lanes{};
+    for (std::size_t i = 0; i < N; ++i)
         even_lanes[i] = i % 2 == 0 ? 0xFF : 0;
-        next_lane[i] = static_cast<std::uint8_t>(i % 2 == 0 ? i + 1 : i);
-    }
     const std::size_t whole = n / N * N;
     std::size_t done = 0;
     while (done < whole) {
@@ -251,7 +250,8 @@ template <class V, bool utf8, bool utf16>
             l.alphabetic_odd += alphabetic & ~even_lanes;
             l.punctuation_even += punctuation & even_lanes;
             l.punctuation_odd += punctuation & ~even_lanes;
-            l.nul += zero & __builtin_shuffle(zero, next_lane) & even_lanes;
+            // A pair of bytes zero together: a 16-bit lane equal to zero.
+            l.nul += (v)((units)x == 0) & even_lanes;
         }
         lanes<V> negated;
         for (auto [from, to] : {std::pair{&l.upper, &negated.upper},

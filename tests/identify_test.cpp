@@ -129,6 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
         identify_case{"Utf16LittleEndian", utf16(greek, true, false), verdict::utf16le},
         identify_case{"Utf16BigEndian", utf16(greek, false, false), verdict::utf16be},
         identify_case{"Utf16WithMark", utf16(U"plain", true, true), verdict::utf16le},
+        // A NUL character is no text: counted in pairs, in vectors as one at a time.
+        identify_case{"Utf16WithNul", utf16(greek + U'\0' + greek, true, false), verdict::other},
         identify_case{"DosForm", english_form(), verdict::cp737},
         identify_case{"ConvertedForm",
                       [] {
