@@ -500,6 +500,57 @@ TEST_F(Fault, FileRenamedOverTheNameMeanwhileIsUntouched) {
     EXPECT_EQ(read_file(path("old.txt")), converted(text));
 }
 
+// The programs that have `path` open, waited for; not wine's server, which
+// holds the files of the programs it serves.
+std::vector<pid_t> holders_of(const std::string &path) {
+    const pid_t first = holder_of(path);
+    std::vector<pid_t> found;
+    std::error_code ignored;
+    for (const auto &process : fs::directory_iterator("/proc", ignored)) {
+        const std::string pid = process.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string name;
+        std::getline(std::ifstream(process.path() / "comm"), name);
+        if (name.rfind("wineserver", 0) == 0) // wineserver, wineserver64
+            continue;
+        for (const auto &fd : fs::directory_iterator(process.path() / "fd", ignored))
+            if (fs::read_symlink(fd.path(), ignored) == path)
+                found.push_back(std::stoi(pid));
+    }
+    if (found.empty() && first > 0)
+        throw std::runtime_error("only wine's server has " + path + " open");
+    return found;
+}
+
+// Two runs on one file at once, as when Send To is chosen twice on a big
+// file or two batches overlap: one converts it, the other is refused and
+// leaves it alone, whichever took it first. The first is stopped while it has
+// the file open, and the second started meanwhile.
+TEST_F(Fault, SecondRunOnAFileBeingRewrittenIsRefused) {
+    const bytes text = greek(64 << 20);
+    const auto f = file("big.txt", text);
+    run_result second;
+    run_options options;
+    options.timeout = std::chrono::seconds(60);
+    options.meanwhile = [&] {
+        const std::vector<pid_t> first = holders_of(f);
+        for (const pid_t pid : first)
+            kill(pid, SIGSTOP);
+        run_options quick;
+        quick.timeout = std::chrono::seconds(30);
+        second = run_program({f}, quick);
+        for (const pid_t pid : first)
+            kill(pid, SIGCONT);
+    };
+    const run_result first = run_program({f}, options);
+    // One converted, and printed nothing; the other printed the refusal.
+    const bool first_converted = first.status == 0;
+    expect_success(first_converted ? first : second);
+    expect_failure(first_converted ? second : first, "Can't open file: " + f + "\n");
+    EXPECT_TRUE(read_file(f) == converted(text)) << "not converted exactly once";
+}
+
 struct sparse_shape {
     const char *name;
     std::uint64_t size;

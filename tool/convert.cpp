@@ -174,6 +174,9 @@ void convert_file(const native_char *path) {
     }
     if (!file.writable)
         fail("Can't write file: ", path);
+    // A second grkpage on the same file would convert it twice.
+    if (!lock_for_rewrite(file.fd))
+        fail("Can't open file: ", path);
     static undo_journal journal;
     journal.clear();
     const int spare = rewrite_blocks(path, file.fd, *opened, journal);

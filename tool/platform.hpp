@@ -40,6 +40,14 @@ open_file_handle open_file(const native_char *path);
 // -1 when it cannot be opened.
 int open_for_reading(const native_char *path);
 
+// Takes the rewrite's lock on the whole file opened as `fd`, for as long as
+// the file is open: false when another grkpage, or another program that asks
+// for it, holds it now. On Unix an open file description lock, which only
+// programs that ask for locks heed; where the system has no such locks, true.
+// On Windows open_file() has already shut other writers out (its share mode),
+// so nothing is left to take.
+bool lock_for_rewrite(int fd);
+
 // What `fd` refers to, if it is a regular file: its size, and whether fewer
 // bytes are stored for it than it holds, as for a sparse file, whose holes are
 // then worth looking for.

@@ -37,6 +37,22 @@ open_file_handle open_file(const native_char *path) {
     return {open(path, O_RDONLY | flags), false};
 }
 
+bool lock_for_rewrite(int fd) {
+#ifdef F_OFD_SETLK
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET; // from 0 to the end, however far it grows
+    if (fcntl(fd, F_OFD_SETLK, &whole) == 0)
+        return true;
+    // Held by another; any other failure means no such locks here (an old
+    // kernel, a network file system without a lock service).
+    return errno != EAGAIN && errno != EACCES;
+#else
+    (void)fd;
+    return true;
+#endif
+}
+
 int open_for_reading(const native_char *path) {
     return open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 }

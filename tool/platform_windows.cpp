@@ -33,11 +33,21 @@ bool guard_standard_streams() {
 
 open_file_handle open_file(const native_char *path) {
     // _O_NOINHERIT: no program this one starts should hold the file open.
+    // _SH_DENYWR: while it is rewritten, no other program may write to it (a
+    // second grkpage among them), and others may still read it.
     constexpr int flags = _O_BINARY | _O_NOINHERIT;
-    int fd = _wsopen(path, _O_RDWR | flags, _SH_DENYNO);
+    int fd = _wsopen(path, _O_RDWR | flags, _SH_DENYWR);
     if (fd >= 0)
         return {fd, true};
+    // Another program has it open for writing, or does not let others write:
+    // it is not to be touched now.
+    if (_doserrno == ERROR_SHARING_VIOLATION)
+        return {-1, false};
     return {_wsopen(path, _O_RDONLY | flags, _SH_DENYNO), false};
+}
+
+bool lock_for_rewrite(int) {
+    return true;
 }
 
 // Through CreateFileW, which opens a folder too (FILE_FLAG_BACKUP_SEMANTICS),

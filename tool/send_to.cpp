@@ -14,7 +14,10 @@
 #include <windows.h>
 
 #include <conio.h>
+#include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -64,6 +67,23 @@ std::wstring full_path(const wchar_t *name) {
     const DWORD length = GetFullPathNameW(name, size, path.data(), nullptr);
     path.resize(length);
     return path;
+}
+
+// Which file a name is, whatever its spelling (letter case, .\, a short
+// name, a trailing dot): the volume and the file's index on it.
+std::optional<std::pair<DWORD, std::uint64_t>> identity(const std::wstring &path) {
+    const HANDLE file =
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!known)
+        return std::nullopt;
+    return std::pair{info.dwVolumeSerialNumber,
+                     std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
 }
 
 std::wstring utf16(const std::string &text) {
@@ -216,10 +236,19 @@ DWORD convert(const std::vector<std::wstring> &files) {
 int wmain(int argc, wchar_t **argv) {
     SetConsoleCtrlHandler(outlast_interrupts, TRUE);
     std::vector<std::wstring> files;
+    std::set<std::pair<DWORD, std::uint64_t>> seen;
     bool stay_open = false;
     DWORD code = 0;
     for (int i = 1; i < argc; ++i) {
         const std::wstring path = full_path(argv[i]);
+        if (const auto id = identity(path); id && !seen.insert(*id).second) {
+            say(std::wstring(argv[i]) +
+                (in_greek() ? L": ήδη στη λίστα με άλλο όνομα· μετατρέπεται μία φορά"
+                            : L": already named in this batch; converted once") +
+                L"\r\n");
+            stay_open = true;
+            continue;
+        }
         const looked l = look_at(path.c_str());
         if (l.outcome != looked::identified) {
             say(utf16(why_not(l, argv[i])));
