@@ -5,7 +5,11 @@
 ; folder; and leaves an uninstaller that "Apps & features" lists. It speaks
 ; Greek or English, by the system's language, and runs silently with /S.
 ; Running it again, of the same or a newer version, replaces the files and
-; keeps one PATH entry and one set of shortcuts.
+; keeps one PATH entry and one set of shortcuts; run with another folder, it
+; moves the install there. It never writes into a folder that holds files it
+; did not put there: it makes a grkpage folder of its own below it, or
+; refuses (exit code 2 under /S). It records the PATH entry it added, and
+; its uninstaller takes out exactly that entry and only the files it lists.
 ;   makensis -DVERSION=1.0 -DFILES=DIR -DOUTFILE=PATH [-DTARGET=amd64-unicode] setup.nsi
 ; DIR holds grkpage.exe, grkpage-detect.exe, the two helpers, grkpage-path.exe, README.txt, its
 ; Greek translation README-el.txt, and LICENSE.txt.
@@ -25,6 +29,8 @@ ManifestSupportedOS all
 Name "grkpage ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\grkpage"
+; Where an earlier setup put it, unless /D= names another folder.
+InstallDirRegKey HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall\grkpage" "InstallLocation"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\grkpage"
 
@@ -57,6 +63,54 @@ LangString Uninstall ${LANG_ENGLISH} "${UNINSTALL_EN}"
 LangString Uninstall ${LANG_GREEK} "${UNINSTALL_EL}"
 LangString PathFailed ${LANG_ENGLISH} "The folder could not be added to your PATH."
 LangString PathFailed ${LANG_GREEK} "Ο φάκελος δεν μπόρεσε να προστεθεί στο PATH σας."
+LangString NotOurs ${LANG_ENGLISH} "$INSTDIR holds files that setup did not put there. Choose another folder."
+LangString NotOurs ${LANG_GREEK} "Ο φάκελος $INSTDIR περιέχει αρχεία που δεν έβαλε εκεί το πρόγραμμα εγκατάστασης. Επιλέξτε άλλον φάκελο."
+
+; The files setup puts in its folder, and only those: the uninstaller
+; deletes these and no others.
+!macro InstalledFiles DO
+  ${DO} "grkpage.exe"
+  ${DO} "grkpage-detect.exe"
+  ${DO} "grkpage-to-windows.exe"
+  ${DO} "grkpage-to-dos.exe"
+  ${DO} "README.txt"
+  ${DO} "README-el.txt"
+  ${DO} "LICENSE.txt"
+  ${DO} "uninstall.exe"
+!macroend
+
+; Sets $0 to 1 when folder $R9 holds anything that setup did not put there:
+; a name it does not use, or, in a folder without grkpage.exe, any file at
+; all (the user's own README.txt, say).
+Function HoldsOthers
+  StrCpy $0 0
+  StrCpy $3 0
+  ClearErrors
+  FindFirst $1 $2 "$R9\*.*"
+  IfErrors done
+  loop:
+    StrCmp $2 "" close
+    StrCmp $2 "." next
+    StrCmp $2 ".." next
+    StrCpy $3 1
+    !define IsOurs "!insertmacro IsOurs"
+    !macro IsOurs NAME
+      StrCmp $2 "${NAME}" next
+    !macroend
+    !insertmacro InstalledFiles "${IsOurs}"
+    !undef IsOurs
+    StrCpy $0 1
+    Goto close
+  next:
+    FindNext $1 $2
+    Goto loop
+  close:
+    FindClose $1
+  done:
+  StrCmp $3 1 0 +3
+    IfFileExists "$R9\grkpage.exe" +2
+      StrCpy $0 1
+FunctionEnd
 
 !macro RemoveShortcuts
   Delete "$SENDTO\${TO_WINDOWS_EN}.lnk"
@@ -72,6 +126,27 @@ LangString PathFailed ${LANG_GREEK} "Ο φάκελος δεν μπόρεσε ν�
 
 Section
   SetShellVarContext current
+  ; A folder that holds others' files gets a grkpage folder of setup's own.
+  ReadRegStr $R8 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  StrCpy $R9 "$INSTDIR"
+  Call HoldsOthers
+  StrCmp $0 1 0 folder_chosen
+    StrCpy $INSTDIR "$INSTDIR\grkpage"
+    StrCpy $R9 "$INSTDIR"
+    Call HoldsOthers
+    StrCmp $0 1 0 folder_chosen
+      MessageBox MB_OK|MB_ICONSTOP "$(NotOurs)" /SD IDOK
+      SetErrorLevel 2
+      Quit
+  folder_chosen:
+  ; One install for the user: one elsewhere goes first, by its own uninstaller.
+  StrCmp $R8 "" install_here
+  StrCmp $R8 "$INSTDIR" install_here
+  IfFileExists "$R8\uninstall.exe" 0 install_here
+    ExecWait '"$R8\uninstall.exe" /S _?=$R8'
+    Delete "$R8\uninstall.exe"
+    RMDir "$R8"
+  install_here:
   SetOutPath "$INSTDIR"
   File "${FILES}\grkpage.exe"
   File "${FILES}\grkpage-detect.exe"
@@ -84,15 +159,24 @@ Section
 
   InitPluginsDir
   File "/oname=$PLUGINSDIR\grkpage-path.exe" "${FILES}\grkpage-path.exe"
-  ; Whether setup put the folder on the PATH is kept, so that uninstalling
-  ; takes out only an entry that setup made.
+  ; The PATH entry setup made is kept, so that uninstalling takes out that
+  ; entry alone. An entry there already is setup's own only if an earlier
+  ; setup recorded it (1.0 recorded a 1).
+  ReadRegStr $R7 HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
+  StrCmp $R7 "1" 0 +2
+    StrCpy $R7 "$INSTDIR"
+  DeleteRegValue HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
   nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" add "$INSTDIR"'
   Pop $0
-  StrCmp $0 0 0 +3
-    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "PathEntryAdded" 1
-    Goto +3
-  StrCmp $0 3 +2
+  StrCmp $0 0 path_added
+  StrCmp $0 3 0 path_failed
+    StrCmp $R7 "$INSTDIR" path_added path_done
+  path_failed:
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(PathFailed)" /SD IDOK
+    Goto path_done
+  path_added:
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "PathEntryAdded" "$INSTDIR"
+  path_done:
 
   !insertmacro RemoveShortcuts
   CreateShortCut "$SENDTO\$(ToWindows).lnk" "$INSTDIR\grkpage-to-windows.exe"
@@ -119,19 +203,19 @@ Section "Uninstall"
   SetShellVarContext current
   InitPluginsDir
   File "/oname=$PLUGINSDIR\grkpage-path.exe" "${FILES}\grkpage-path.exe"
-  ReadRegDWORD $0 HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
-  StrCmp $0 1 0 +3
-    nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" remove "$INSTDIR"'
+  ; The entry setup added, and only while it is there: 1.0 recorded a 1.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
+  StrCmp $0 "1" 0 +2
+    StrCpy $0 "$INSTDIR"
+  StrCmp $0 "" +3
+    nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" remove "$0"'
     Pop $0
   !insertmacro RemoveShortcuts
-  Delete "$INSTDIR\grkpage.exe"
-  Delete "$INSTDIR\grkpage-detect.exe"
-  Delete "$INSTDIR\grkpage-to-windows.exe"
-  Delete "$INSTDIR\grkpage-to-dos.exe"
-  Delete "$INSTDIR\README.txt"
-  Delete "$INSTDIR\README-el.txt"
-  Delete "$INSTDIR\LICENSE.txt"
-  Delete "$INSTDIR\uninstall.exe"
+  !define DeleteOurs "!insertmacro DeleteOurs"
+  !macro DeleteOurs NAME
+    Delete "$INSTDIR\${NAME}"
+  !macroend
+  !insertmacro InstalledFiles "${DeleteOurs}"
   RMDir "$INSTDIR"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd
