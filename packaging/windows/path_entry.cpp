@@ -1,17 +1,23 @@
 // grkpage-path.exe: the setup's hand on the user's PATH.
-//   grkpage-path add FOLDER     puts FOLDER at the end of the user's PATH,
-//                               unless an entry names it already
-//   grkpage-path remove FOLDER  takes every entry that names FOLDER out
+//   grkpage-path add FOLDER          puts FOLDER at the end of the user's PATH,
+//                                    unless an entry names it already
+//   grkpage-path remove FOLDER       takes every entry that names FOLDER out
+//   grkpage-path remove-made FOLDER  the same, and deletes the value when
+//                                    nothing is left of it: add made it
+//   grkpage-path free FILE           exit code 7 while a program has FILE
+//                                    open, as Windows has a program that runs
 // The PATH is the value Path under HKEY_CURRENT_USER\Environment. Every other
 // entry, and the separators between them, stay as they were; the value keeps
-// its type (REG_EXPAND_SZ when it is made), and it goes when nothing is left of
-// it. Entries are compared as Windows compares file names: in any letter case,
+// its type (REG_EXPAND_SZ when it is made), and an empty value stays empty.
+// Entries are compared as Windows compares file names: in any letter case,
 // a trailing backslash aside. Strings are as long as the registry's own, so a
 // PATH of any length is kept whole. Then every window is told the environment
 // changed, so that a console opened afterwards sees it. Exit code 0 when the
-// value was changed, 3 when there was nothing to change (the folder was there
-// already, or not there to take out), 1 when the registry could not be read or
-// written, 2 on bad usage.
+// value was changed, 6 when add made it, 3 when there was nothing to change
+// (the folder was there already, or not there to take out), 4 when the value
+// is not text (REG_MULTI_SZ, REG_DWORD...) and 5 when adding would make it
+// longer than Windows takes (32,767 characters): in both cases it is left as
+// it was; 1 when the registry could not be read or written, 2 on bad usage.
 #include <windows.h>
 
 #include <string>
@@ -28,27 +34,35 @@ struct path_value {
     std::wstring text;
 };
 
-bool read(HKEY key, path_value &value) {
+// The longest environment variable Windows takes, its terminating NUL aside.
+constexpr std::size_t longest_path = 32767 - 1;
+
+enum class got { text, not_text, failed };
+
+got read(HKEY key, path_value &value) {
     DWORD size = 0;
     LONG status = RegQueryValueExW(key, value_name, nullptr, &value.type, nullptr, &size);
     if (status == ERROR_FILE_NOT_FOUND)
-        return true;
-    if (status != ERROR_SUCCESS || (value.type != REG_SZ && value.type != REG_EXPAND_SZ))
-        return false;
+        return got::text;
+    if (status != ERROR_SUCCESS)
+        return got::failed;
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ)
+        return got::not_text;
     std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
     status = RegQueryValueExW(key, value_name, nullptr, &value.type,
                               reinterpret_cast<BYTE *>(data.data()), &size);
     if (status != ERROR_SUCCESS)
-        return false;
+        return got::failed;
     value.exists = true;
     value.text.assign(data.data(), size / sizeof(wchar_t));
     while (!value.text.empty() && value.text.back() == L'\0')
         value.text.pop_back();
-    return true;
+    return got::text;
 }
 
-bool write(HKEY key, const path_value &value) {
-    if (value.text.empty())
+// Writes the value, or deletes it when it is empty and `delete_empty`.
+bool write(HKEY key, const path_value &value, bool delete_empty) {
+    if (value.text.empty() && delete_empty)
         return !value.exists || RegDeleteValueW(key, value_name) == ERROR_SUCCESS;
     const auto bytes = static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t));
     return RegSetValueExW(key, value_name, 0, value.type,
@@ -118,8 +132,22 @@ void remove(path_value &value, const std::wstring &folder) {
 
 } // namespace
 
+// Whether nothing has the file open: it opens with no sharing at all, or is
+// not there.
+bool free_to_replace(const wchar_t *file) {
+    const HANDLE handle = CreateFileW(file, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    CloseHandle(handle);
+    return true;
+}
+
 int wmain(int argc, wchar_t **argv) {
-    if (argc != 3 || (std::wstring(argv[1]) != L"add" && std::wstring(argv[1]) != L"remove"))
+    const std::wstring verb = argc == 3 ? argv[1] : L"";
+    if (verb == L"free")
+        return free_to_replace(argv[2]) ? 0 : 7;
+    if (verb != L"add" && verb != L"remove" && verb != L"remove-made")
         return 2;
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, key_name, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
@@ -127,19 +155,25 @@ int wmain(int argc, wchar_t **argv) {
         return 1;
     path_value value;
     int code = 1;
-    if (read(key, value)) {
+    const got read_as = read(key, value);
+    if (read_as == got::not_text) {
+        code = 4;
+    } else if (read_as == got::text) {
         const std::wstring before = value.text;
-        if (std::wstring(argv[1]) == L"add")
+        const bool made = !value.exists;
+        if (verb == L"add")
             add(value, argv[2]);
         else
             remove(value, argv[2]);
         if (value.text == before)
             code = 3;
-        else if (write(key, value))
-            code = 0;
+        else if (value.text.size() > longest_path)
+            code = 5;
+        else if (write(key, value, verb == L"remove-made"))
+            code = made ? 6 : 0;
     }
     RegCloseKey(key);
-    if (code == 0)
+    if (code == 0 || code == 6)
         SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(key_name),
                             SMTO_ABORTIFHUNG, 5000, nullptr);
     return code;

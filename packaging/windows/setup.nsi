@@ -8,8 +8,12 @@
 ; keeps one PATH entry and one set of shortcuts; run with another folder, it
 ; moves the install there. It never writes into a folder that holds files it
 ; did not put there: it makes a grkpage folder of its own below it, or
-; refuses (exit code 2 under /S). It records the PATH entry it added, and
-; its uninstaller takes out exactly that entry and only the files it lists.
+; refuses. It records the PATH entry it added, and its uninstaller takes out
+; exactly that entry and only the files it lists. Exit codes, for /S: 0 done;
+; 2 refused, nothing changed (a folder holding others' files, a /D= that is
+; not a full path); 3 installed, but the PATH left as it was (a Path that is
+; not text, or would pass 32,767 characters); 4 refused while grkpage runs
+; from the install (the uninstaller too).
 ;   makensis -DVERSION=1.0 -DFILES=DIR -DOUTFILE=PATH [-DTARGET=amd64-unicode] setup.nsi
 ; DIR holds grkpage.exe, grkpage-detect.exe, the two helpers, grkpage-path.exe, README.txt, its
 ; Greek translation README-el.txt, and LICENSE.txt.
@@ -63,6 +67,14 @@ LangString Uninstall ${LANG_ENGLISH} "${UNINSTALL_EN}"
 LangString Uninstall ${LANG_GREEK} "${UNINSTALL_EL}"
 LangString PathFailed ${LANG_ENGLISH} "The folder could not be added to your PATH."
 LangString PathFailed ${LANG_GREEK} "Ο φάκελος δεν μπόρεσε να προστεθεί στο PATH σας."
+LangString PathNotText ${LANG_ENGLISH} "Your PATH is not text, so setup left it as it was. Add $INSTDIR to it yourself."
+LangString PathNotText ${LANG_GREEK} "Το PATH σας δεν είναι κείμενο, γι' αυτό το πρόγραμμα εγκατάστασης το άφησε όπως ήταν. Προσθέστε μόνοι σας τον φάκελο $INSTDIR."
+LangString PathTooLong ${LANG_ENGLISH} "Your PATH would pass the 32,767 characters Windows takes, so setup left it as it was. Add $INSTDIR to it yourself."
+LangString PathTooLong ${LANG_GREEK} "Το PATH σας θα ξεπερνούσε τους 32.767 χαρακτήρες που δέχονται τα Windows, γι' αυτό το πρόγραμμα εγκατάστασης το άφησε όπως ήταν. Προσθέστε μόνοι σας τον φάκελο $INSTDIR."
+LangString InUse ${LANG_ENGLISH} "grkpage is running from $INSTDIR (in a console, or a Send To window): close it, then press Retry."
+LangString InUse ${LANG_GREEK} "Το grkpage εκτελείται από τον φάκελο $INSTDIR (σε κονσόλα ή σε παράθυρο «Αποστολή προς»): κλείστε το και πατήστε «Επανάληψη»."
+LangString NotFull ${LANG_ENGLISH} "The folder after /D= must be a full path, such as C:\Tools\grkpage."
+LangString NotFull ${LANG_GREEK} "Ο φάκελος μετά το /D= πρέπει να είναι πλήρης διαδρομή, όπως C:\Tools\grkpage."
 LangString NotOurs ${LANG_ENGLISH} "$INSTDIR holds files that setup did not put there. Choose another folder."
 LangString NotOurs ${LANG_GREEK} "Ο φάκελος $INSTDIR περιέχει αρχεία που δεν έβαλε εκεί το πρόγραμμα εγκατάστασης. Επιλέξτε άλλον φάκελο."
 
@@ -124,8 +136,74 @@ FunctionEnd
   RMDir "$SMPROGRAMS\grkpage"
 !macroend
 
+; Stops with exit code 4 while file $R9 is in use (a program of the install
+; that runs), after asking to close it: grkpage-path.exe, unpacked first,
+; tells.
+!macro MustBeFree UN
+Function ${UN}MustBeFree
+  retry:
+  nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" free "$R9"'
+  Pop $0
+  StrCmp $0 7 0 free
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(InUse)" /SD IDCANCEL IDRETRY retry
+  SetErrorLevel 4
+  Quit
+  free:
+FunctionEnd
+!macroend
+!insertmacro MustBeFree ""
+!insertmacro MustBeFree "un."
+
+!macro ProgramMustBeFree UN NAME
+  StrCpy $R9 "$INSTDIR\${NAME}"
+  Call ${UN}MustBeFree
+!macroend
+!macro ProgramsMustBeFree UN
+  !insertmacro ProgramMustBeFree "${UN}" "grkpage.exe"
+  !insertmacro ProgramMustBeFree "${UN}" "grkpage-detect.exe"
+  !insertmacro ProgramMustBeFree "${UN}" "grkpage-to-windows.exe"
+  !insertmacro ProgramMustBeFree "${UN}" "grkpage-to-dos.exe"
+!macroend
+
+; /D= in quotes, which NSIS would pass over, is taken as the folder meant; one
+; that is not a full path is refused. NSIS takes /D= off its own copy of the
+; command line, and keeps only a value it finds valid: the command line as
+; Windows has it tells what was typed.
+Function .onInit
+  System::Call 'kernel32::GetCommandLineW() t .R0'
+  ; The text after the last " /D=", the end of the command line.
+  StrLen $R3 $R0
+  StrCpy $R4 $R3
+  search:
+    IntOp $R4 $R4 - 1
+    IntCmp $R4 0 done done
+    StrCpy $R2 $R0 4 $R4
+    StrCmp $R2 " /D=" 0 search
+  IntOp $R4 $R4 + 4
+  StrCpy $R1 $R0 "" $R4
+  StrCpy $R2 $R1 1
+  StrCmp $R2 '"' 0 unquoted
+    StrCpy $R1 $R1 "" 1
+    StrCpy $R2 $R1 1 -1
+    StrCmp $R2 '"' 0 unquoted
+      StrCpy $R1 $R1 -1
+  unquoted:
+  StrCpy $R2 $R1 2 1
+  StrCmp $R2 ":\" full
+  StrCpy $R2 $R1 2
+  StrCmp $R2 "\\" full
+    MessageBox MB_OK|MB_ICONSTOP "$(NotFull)" /SD IDOK
+    SetErrorLevel 2
+    Quit
+  full:
+  StrCpy $INSTDIR $R1
+  done:
+FunctionEnd
+
 Section
   SetShellVarContext current
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\grkpage-path.exe" "${FILES}\grkpage-path.exe"
   ; A folder that holds others' files gets a grkpage folder of setup's own.
   ReadRegStr $R8 HKCU "${UNINSTALL_KEY}" "InstallLocation"
   StrCpy $R9 "$INSTDIR"
@@ -143,10 +221,14 @@ Section
   StrCmp $R8 "" install_here
   StrCmp $R8 "$INSTDIR" install_here
   IfFileExists "$R8\uninstall.exe" 0 install_here
-    ExecWait '"$R8\uninstall.exe" /S _?=$R8'
+    ExecWait '"$R8\uninstall.exe" /S _?=$R8' $0
+    StrCmp $0 0 +3
+      SetErrorLevel $0 ; it said why
+      Quit
     Delete "$R8\uninstall.exe"
     RMDir "$R8"
   install_here:
+  !insertmacro ProgramsMustBeFree ""
   SetOutPath "$INSTDIR"
   File "${FILES}\grkpage.exe"
   File "${FILES}\grkpage-detect.exe"
@@ -157,8 +239,6 @@ Section
   File "${FILES}\LICENSE.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  InitPluginsDir
-  File "/oname=$PLUGINSDIR\grkpage-path.exe" "${FILES}\grkpage-path.exe"
   ; The PATH entry setup made is kept, so that uninstalling takes out that
   ; entry alone. An entry there already is setup's own only if an earlier
   ; setup recorded it (1.0 recorded a 1).
@@ -168,12 +248,22 @@ Section
   DeleteRegValue HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
   nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" add "$INSTDIR"'
   Pop $0
+  StrCpy $R6 0
   StrCmp $0 0 path_added
-  StrCmp $0 3 0 path_failed
+  StrCmp $0 6 0 +3
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "PathValueMade" 1
+    Goto path_added
+  StrCmp $0 3 0 +2
     StrCmp $R7 "$INSTDIR" path_added path_done
-  path_failed:
-    MessageBox MB_OK|MB_ICONEXCLAMATION "$(PathFailed)" /SD IDOK
+  StrCpy $R6 1
+  StrCmp $0 4 0 +3
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(PathNotText)" /SD IDOK
     Goto path_done
+  StrCmp $0 5 0 +3
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(PathTooLong)" /SD IDOK
+    Goto path_done
+  MessageBox MB_OK|MB_ICONEXCLAMATION "$(PathFailed)" /SD IDOK
+  Goto path_done
   path_added:
     WriteRegStr HKCU "${UNINSTALL_KEY}" "PathEntryAdded" "$INSTDIR"
   path_done:
@@ -197,18 +287,26 @@ Section
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   IntFmt $0 "0x%08X" $0
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" "$0"
+  StrCmp $R6 1 0 +2
+    SetErrorLevel 3
 SectionEnd
 
 Section "Uninstall"
   SetShellVarContext current
   InitPluginsDir
   File "/oname=$PLUGINSDIR\grkpage-path.exe" "${FILES}\grkpage-path.exe"
+  !insertmacro ProgramsMustBeFree "un."
   ; The entry setup added, and only while it is there: 1.0 recorded a 1.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
   StrCmp $0 "1" 0 +2
     StrCpy $0 "$INSTDIR"
+  ; The value goes with the entry only if setup made it.
+  ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "PathValueMade"
+  StrCpy $2 remove
+  StrCmp $1 1 0 +2
+    StrCpy $2 remove-made
   StrCmp $0 "" +3
-    nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" remove "$0"'
+    nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" $2 "$0"'
     Pop $0
   !insertmacro RemoveShortcuts
   !define DeleteOurs "!insertmacro DeleteOurs"
