@@ -5,6 +5,7 @@
 #include <cctype>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -301,7 +302,7 @@ constexpr traced_call traced_calls[] = {
     {"pread64", "retval=0", 6}, // the file seems to end there
     {"pwrite64", "error=EIO", 6},
     {"pwrite64", "retval=0", 6},       // nothing is written
-    {"fcntl,fcntl64", "error=EIO", 2}, // the second handle
+    {"fcntl,fcntl64", "error=EIO", 3}, // the lock, then the second handle
     {"close", "error=EIO", 3},
 };
 
@@ -409,8 +410,12 @@ TEST_P(FailedCall, LeavesTheFileAsItWasAndTheNextUntouched) {
     const char *message = nullptr; // none: the run succeeds
     bool stays_converted = false;
     if (c.index <= made && call != "lseek,_llseek") {
-        if (call == "openat" || call == "pwrite64" || call == "fcntl,fcntl64")
+        if (call == "openat" || call == "pwrite64")
             message = "Can't write file: "; // the first open for writing, then reading only
+        else if (call == "fcntl,fcntl64")
+            // The lock first: failing but for another's lock, it is a system
+            // without such locks, and the file is converted without one.
+            message = c.index == made ? "Can't write file: " : nullptr;
         else if (call == "pread64")
             message = "Can't read file: ";
         else if (call == "close")
@@ -501,40 +506,66 @@ TEST_F(Fault, FileRenamedOverTheNameMeanwhileIsUntouched) {
 }
 
 // The programs that have `path` open, waited for; not wine's server, which
-// holds the files of the programs it serves.
+// holds the files of the programs it serves, and may have it open first.
 std::vector<pid_t> holders_of(const std::string &path) {
-    const pid_t first = holder_of(path);
-    std::vector<pid_t> found;
-    std::error_code ignored;
-    for (const auto &process : fs::directory_iterator("/proc", ignored)) {
-        const std::string pid = process.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::string name;
-        std::getline(std::ifstream(process.path() / "comm"), name);
-        if (name.rfind("wineserver", 0) == 0) // wineserver, wineserver64
-            continue;
-        for (const auto &fd : fs::directory_iterator(process.path() / "fd", ignored))
-            if (fs::read_symlink(fd.path(), ignored) == path)
-                found.push_back(std::stoi(pid));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::vector<pid_t> found;
+        std::error_code ignored;
+        for (const auto &process : fs::directory_iterator("/proc", ignored)) {
+            const std::string pid = process.path().filename();
+            if (pid.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            std::string name;
+            std::getline(std::ifstream(process.path() / "comm"), name);
+            if (name.rfind("wineserver", 0) == 0) // wineserver, wineserver64
+                continue;
+            for (const auto &fd : fs::directory_iterator(process.path() / "fd", ignored))
+                if (fs::read_symlink(fd.path(), ignored) == path)
+                    found.push_back(std::stoi(pid));
+        }
+        if (!found.empty())
+            return found;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (found.empty() && first > 0)
-        throw std::runtime_error("only wine's server has " + path + " open");
-    return found;
+    throw std::runtime_error("no program opened " + path);
+}
+
+// Waits until a program holds a lock on `path`, as a Unix grkpage does on the
+// file it rewrites, from just after it opened it.
+void wait_for_lock(const std::string &path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        struct flock held {};
+        held.l_type = F_WRLCK;
+        held.l_whence = SEEK_SET;
+        if (fcntl(fd, F_OFD_GETLK, &held) == 0 && held.l_type != F_UNLCK) {
+            close(fd);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    close(fd);
+    throw std::runtime_error("no program locked " + path);
 }
 
 // Two runs on one file at once, as when Send To is chosen twice on a big
 // file or two batches overlap: one converts it, the other is refused and
-// leaves it alone, whichever took it first. The first is stopped while it has
-// the file open, and the second started meanwhile.
+// leaves it alone. The first is stopped while it has the file open (and, on
+// Unix, locked), and the second started meanwhile.
 TEST_F(Fault, SecondRunOnAFileBeingRewrittenIsRefused) {
-    const bytes text = greek(64 << 20);
+    const bytes text = greek(256 << 20); // long enough to be caught open
     const auto f = file("big.txt", text);
     run_result second;
     run_options options;
     options.timeout = std::chrono::seconds(60);
     options.meanwhile = [&] {
         const std::vector<pid_t> first = holders_of(f);
+        // On Windows the open itself shuts others out; on Unix the lock
+        // comes just after it.
+        if (!runs_windows_program())
+            wait_for_lock(f);
         for (const pid_t pid : first)
             kill(pid, SIGSTOP);
         run_options quick;
