@@ -62,7 +62,6 @@ void end_word(greek_reading &r, std::uint8_t next) {
     // side only it may be Greek after a format such as %s, or a Latin word
     // ending in an accent: no proof either way, so it is not weighed at all.
     if (r.word_in_latin != (next == latin)) {
-        ++r.glued;
         r.letters -= r.word_letters;
         r.capitals -= r.word_capitals;
         forget_word(r);

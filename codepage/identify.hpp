@@ -42,7 +42,6 @@ struct greek_reading {
     std::uint64_t words = 0;         // runs of them
     std::uint64_t bad_words = 0;     // runs that no Greek word could be
     std::uint64_t in_latin = 0;      // of them, runs inside a Latin word: Latin letters both sides
-    std::uint64_t glued = 0;         // runs glued to a Latin letter on one side only, not weighed
     std::int64_t pairs_score = 0;    // letter pairs' likelihood in Greek, summed (eighths of a bit)
     std::uint64_t pairs = 0;         // letter pairs counted, word edges included
     std::uint64_t odd_symbols = 0;   // symbols stuck to a letter

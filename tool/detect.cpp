@@ -2,8 +2,6 @@
 // is converted twice. Reads each file once, read-only, and changes nothing.
 #include "look.hpp"
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>

@@ -86,76 +86,51 @@ std::optional<std::pair<DWORD, std::uint64_t>> identity(const std::wstring &path
                      std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
 }
 
-std::wstring utf16(const std::string &text) {
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-// Text on standard error: to a console as it is, elsewhere as UTF-8.
-void say(const std::wstring &text) {
-    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0, written = 0;
-    if (GetConsoleMode(err, &mode)) {
-        WriteConsoleW(err, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        return;
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    WriteFile(err, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
 // The helper speaks the language of Windows: Greek or English.
 bool in_greek() {
     return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GREEK;
 }
 
 // Why a file in code page `found` is left alone.
-std::wstring left_alone(verdict found) {
+std::string left_alone(verdict found) {
     const bool el = in_greek();
     switch (found) {
     case verdict::cp737:
-        return el ? L"ήδη ελληνικά DOS· έμεινε ως έχει" : L"already DOS Greek; left as it is";
+        return el ? "ήδη ελληνικά DOS· έμεινε ως έχει" : "already DOS Greek; left as it is";
     case verdict::cp1253:
-        return el ? L"ήδη ελληνικά Windows· έμεινε ως έχει"
-                  : L"already Windows Greek; left as it is";
+        return el ? "ήδη ελληνικά Windows· έμεινε ως έχει" : "already Windows Greek; left as it is";
     case verdict::iso_8859_7:
 #ifdef GRKPAGE_TO_DOS
-        return el ? L"ελληνικά ISO-8859-7: η μετατροπή θα έχανε τα Ά του· έμεινε ως έχει"
-                  : L"ISO-8859-7 Greek: converting it would lose its Ά; left as it is";
+        return el ? "ελληνικά ISO-8859-7: η μετατροπή θα έχανε τα Ά του· έμεινε ως έχει"
+                  : "ISO-8859-7 Greek: converting it would lose its Ά; left as it is";
 #else
-        return el ? L"ελληνικά ISO-8859-7, όχι ελληνικά DOS· έμεινε ως έχει"
-                  : L"ISO-8859-7 Greek, not DOS Greek; left as it is";
+        return el ? "ελληνικά ISO-8859-7, όχι ελληνικά DOS· έμεινε ως έχει"
+                  : "ISO-8859-7 Greek, not DOS Greek; left as it is";
 #endif
     case verdict::ascii:
-        return el ? L"μόνο χαρακτήρες ASCII: δεν χρειάζεται μετατροπή"
-                  : L"plain ASCII: nothing to convert";
+        return el ? "μόνο χαρακτήρες ASCII: δεν χρειάζεται μετατροπή"
+                  : "plain ASCII: nothing to convert";
     case verdict::empty:
-        return el ? L"κενό: δεν χρειάζεται μετατροπή" : L"empty: nothing to convert";
+        return el ? "κενό: δεν χρειάζεται μετατροπή" : "empty: nothing to convert";
     case verdict::utf8:
     case verdict::utf16le:
     case verdict::utf16be:
-        return utf16(std::string(verdict_name(found))) +
-               (el ? L" (Unicode), όχι για το grkpage· έμεινε ως έχει"
-                   : L" (Unicode), not for grkpage; left as it is");
+        return std::string(verdict_name(found)) +
+               (el ? " (Unicode), όχι για το grkpage· έμεινε ως έχει"
+                   : " (Unicode), not for grkpage; left as it is");
     case verdict::other:
-        return el ? L"όχι ελληνικά σε κωδικοσελίδα που γνωρίζει το grkpage· έμεινε ως έχει"
-                  : L"not Greek in a code page grkpage knows; left as it is";
+        return el ? "όχι ελληνικά σε κωδικοσελίδα που γνωρίζει το grkpage· έμεινε ως έχει"
+                  : "not Greek in a code page grkpage knows; left as it is";
     case verdict::unsure:
         break;
     }
-    return el ? L"δεν φαίνεται με βεβαιότητα σε ποια κωδικοσελίδα είναι· έμεινε ως έχει"
-              : L"not clearly in one code page; left as it is";
+    return el ? "δεν φαίνεται με βεβαιότητα σε ποια κωδικοσελίδα είναι· έμεινε ως έχει"
+              : "not clearly in one code page; left as it is";
 }
 
 void wait_for_a_key() {
-    say(in_greek() ? L"Πατήστε ένα πλήκτρο για να συνεχίσετε . . . "
-                   : L"Press any key to continue . . . ");
+    write_error(in_greek() ? "Πατήστε ένα πλήκτρο για να συνεχίσετε . . . "
+                           : "Press any key to continue . . . ");
     const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (GetConsoleMode(in, &mode)) {
@@ -166,7 +141,7 @@ void wait_for_a_key() {
         DWORD read = 0;
         ReadFile(in, &key, 1, &read, nullptr);
     }
-    say(L"\r\n");
+    write_error("\n");
 }
 
 // Ctrl-C and Ctrl-Break are grkpage's to answer, by putting its file back:
@@ -192,7 +167,8 @@ DWORD run(const std::wstring &grkpage, std::wstring command) {
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(grkpage.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         nullptr, &startup, &started)) {
-        say(L"Can't start " + grkpage + L" (error " + std::to_wstring(GetLastError()) + L")\r\n");
+        write_error("Can't start " + shown_name(grkpage.c_str()) + " (error " +
+                    std::to_string(GetLastError()) + ")\n");
         return 1;
     }
     DWORD code = 1;
@@ -217,13 +193,13 @@ DWORD convert(const std::vector<std::wstring> &files) {
             command += L' ' + quoted(files[next++]);
         while (next < files.size() && command.size() + 1 + quoted(files[next]).size() <= longest);
         if (const DWORD code = run(grkpage, command); code != 0) {
-            say(in_greek()
-                    ? L"Διακοπή: το αρχείο που αναφέρεται παραπάνω και όσα ακολουθούν "
-                      L"έμειναν ως ήταν· τα " +
-                          std::to_wstring(done) + L" πριν από αυτή τη δέσμη μετατράπηκαν.\r\n"
-                    : L"Stopped: the file named above and those after it were left as they "
-                      L"were; the " +
-                          std::to_wstring(done) + L" before this batch were converted.\r\n");
+            const std::string before = std::to_string(done);
+            write_error(in_greek() ? "Διακοπή: το αρχείο που αναφέρεται παραπάνω και όσα "
+                                     "ακολουθούν έμειναν ως ήταν· τα " +
+                                         before + " πριν από αυτή τη δέσμη μετατράπηκαν.\n"
+                                   : "Stopped: the file named above and those after it were "
+                                     "left as they were; the " +
+                                         before + " before this batch were converted.\n");
             return code;
         }
         done = next;
@@ -242,22 +218,21 @@ int wmain(int argc, wchar_t **argv) {
     for (int i = 1; i < argc; ++i) {
         const std::wstring path = full_path(argv[i]);
         if (const auto id = identity(path); id && !seen.insert(*id).second) {
-            say(std::wstring(argv[i]) +
-                (in_greek() ? L": ήδη στη λίστα με άλλο όνομα· μετατρέπεται μία φορά"
-                            : L": already named in this batch; converted once") +
-                L"\r\n");
+            write_error(shown_name(argv[i]) +
+                        (in_greek() ? ": ήδη στη λίστα με άλλο όνομα· μετατρέπεται μία φορά\n"
+                                    : ": already named in this batch; converted once\n"));
             stay_open = true;
             continue;
         }
         const looked l = look_at(path.c_str());
         if (l.outcome != looked::identified) {
-            say(utf16(why_not(l, argv[i])));
+            write_error(why_not(l, argv[i]));
             stay_open = true;
             code = 1;
         } else if (l.found.result == converts) {
             files.push_back(path);
         } else {
-            say(std::wstring(argv[i]) + L": " + left_alone(l.found.result) + L"\r\n");
+            write_error(shown_name(argv[i]) + ": " + left_alone(l.found.result) + "\n");
             stay_open = true;
         }
     }
