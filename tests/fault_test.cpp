@@ -45,22 +45,35 @@ bytes converted(bytes text, bool to_dos = false) {
     return text;
 }
 
-// The process that has `path` open, waited for.
-pid_t holder_of(const std::string &path) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+// The programs that have `path` open, waited for; not wine's server, which
+// holds the files of the programs it serves, and may have it open first.
+std::vector<pid_t> holders_of(const std::string &path) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
+        std::vector<pid_t> found;
         std::error_code ignored;
         for (const auto &process : fs::directory_iterator("/proc", ignored)) {
             const std::string pid = process.path().filename();
             if (pid.find_first_not_of("0123456789") != std::string::npos)
                 continue;
+            std::string name;
+            std::getline(std::ifstream(process.path() / "comm"), name);
+            if (name.rfind("wineserver", 0) == 0) // wineserver, wineserver64
+                continue;
             for (const auto &fd : fs::directory_iterator(process.path() / "fd", ignored))
                 if (fs::read_symlink(fd.path(), ignored) == path)
-                    return std::stoi(pid);
+                    found.push_back(std::stoi(pid));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!found.empty())
+            return found;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    throw std::runtime_error("no process opened " + path);
+    throw std::runtime_error("no program opened " + path);
+}
+
+// The process that has `path` open, waited for.
+pid_t holder_of(const std::string &path) {
+    return holders_of(path).front();
 }
 
 // Runs the program under strace, which does `injection` (as its -e inject=
@@ -503,32 +516,6 @@ TEST_F(Fault, FileRenamedOverTheNameMeanwhileIsUntouched) {
     expect_success(run_program({f}, options));
     EXPECT_EQ(read_file(f), newer);
     EXPECT_EQ(read_file(path("old.txt")), converted(text));
-}
-
-// The programs that have `path` open, waited for; not wine's server, which
-// holds the files of the programs it serves, and may have it open first.
-std::vector<pid_t> holders_of(const std::string &path) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::vector<pid_t> found;
-        std::error_code ignored;
-        for (const auto &process : fs::directory_iterator("/proc", ignored)) {
-            const std::string pid = process.path().filename();
-            if (pid.find_first_not_of("0123456789") != std::string::npos)
-                continue;
-            std::string name;
-            std::getline(std::ifstream(process.path() / "comm"), name);
-            if (name.rfind("wineserver", 0) == 0) // wineserver, wineserver64
-                continue;
-            for (const auto &fd : fs::directory_iterator(process.path() / "fd", ignored))
-                if (fs::read_symlink(fd.path(), ignored) == path)
-                    found.push_back(std::stoi(pid));
-        }
-        if (!found.empty())
-            return found;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    throw std::runtime_error("no program opened " + path);
 }
 
 // Waits until a program holds a lock on `path`, as a Unix grkpage does on the
