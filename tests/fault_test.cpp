@@ -2,6 +2,7 @@
 #include "codepage/codepage.hpp"
 #include "harness.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstring>
@@ -45,26 +46,31 @@ bytes converted(bytes text, bool to_dos = false) {
     return text;
 }
 
-// The programs that have `path` open, waited for; not wine's server, which
-// holds the files of the programs it serves, and may have it open first.
+// The programs that have `path` open now; not wine's server, which holds the
+// files of the programs it serves, and may have it open first.
+std::vector<pid_t> holders_now(const std::string &path) {
+    std::vector<pid_t> found;
+    std::error_code ignored;
+    for (const auto &process : fs::directory_iterator("/proc", ignored)) {
+        const std::string pid = process.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string name;
+        std::getline(std::ifstream(process.path() / "comm"), name);
+        if (name.rfind("wineserver", 0) == 0) // wineserver, wineserver64
+            continue;
+        for (const auto &fd : fs::directory_iterator(process.path() / "fd", ignored))
+            if (fs::read_symlink(fd.path(), ignored) == path)
+                found.push_back(std::stoi(pid));
+    }
+    return found;
+}
+
+// The same, waited for.
 std::vector<pid_t> holders_of(const std::string &path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
-        std::vector<pid_t> found;
-        std::error_code ignored;
-        for (const auto &process : fs::directory_iterator("/proc", ignored)) {
-            const std::string pid = process.path().filename();
-            if (pid.find_first_not_of("0123456789") != std::string::npos)
-                continue;
-            std::string name;
-            std::getline(std::ifstream(process.path() / "comm"), name);
-            if (name.rfind("wineserver", 0) == 0) // wineserver, wineserver64
-                continue;
-            for (const auto &fd : fs::directory_iterator(process.path() / "fd", ignored))
-                if (fs::read_symlink(fd.path(), ignored) == path)
-                    found.push_back(std::stoi(pid));
-        }
-        if (!found.empty())
+        if (auto found = holders_now(path); !found.empty())
             return found;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -74,6 +80,20 @@ std::vector<pid_t> holders_of(const std::string &path) {
 // The process that has `path` open, waited for.
 pid_t holder_of(const std::string &path) {
     return holders_of(path).front();
+}
+
+// Runs the helper beside the Windows program with `args` after the path of
+// its report; returns the run, and what it reported, a line each.
+std::pair<run_result, std::vector<std::string>>
+run_helper(const std::string &report, std::vector<std::string> args, run_options options = {}) {
+    options.instead = under_test().helper;
+    args.insert(args.begin(), report);
+    const run_result r = run_program(args, options);
+    std::vector<std::string> lines;
+    std::ifstream in(report);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return {r, lines};
 }
 
 // Runs the program under strace, which does `injection` (as its -e inject=
@@ -402,6 +422,22 @@ class FailedCall : public TempDir, public ::testing::WithParamInterface<call_fai
     }
 };
 
+// A run in which one call failed: without a message, it converted both
+// files; with one, it stopped saying so, the file as it was (or converted,
+// where only its last close failed) and the next untouched.
+void expect_outcome(const run_result &r, const char *message, bool stays_converted,
+                    const std::string &f, const std::string &next, const bytes &text, bool to_dos) {
+    if (!message) {
+        expect_success(r);
+        EXPECT_EQ(read_file(f), converted(text, to_dos));
+        EXPECT_EQ(read_file(next), converted(text, to_dos));
+        return;
+    }
+    expect_failure(r, message + f + "\n");
+    EXPECT_EQ(read_file(f), stays_converted ? converted(text, to_dos) : text);
+    EXPECT_EQ(read_file(next), text);
+}
+
 // Whatever call fails, the file is as it was (but for the last close, which
 // comes after the file is converted and can no longer be undone), the message
 // says which step failed, and the next file is untouched. A failure to find
@@ -439,15 +475,7 @@ TEST_P(FailedCall, LeavesTheFileAsItWasAndTheNextUntouched) {
     const run_result r = run_program(
         args, injected(c.call.names,
                        std::string(c.call.injection) + ":when=" + std::to_string(c.index), f));
-    if (!message) {
-        expect_success(r);
-        EXPECT_EQ(read_file(f), converted(text, c.to_dos));
-        EXPECT_EQ(read_file(next), converted(text, c.to_dos));
-        return;
-    }
-    expect_failure(r, message + f + "\n");
-    EXPECT_EQ(read_file(f), stays_converted ? converted(text, c.to_dos) : text);
-    EXPECT_EQ(read_file(next), text);
+    expect_outcome(r, message, stays_converted, f, next, text, c.to_dos);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, FailedCall, ::testing::ValuesIn(every_call_failure()),
@@ -545,6 +573,7 @@ TEST_F(Fault, SecondRunOnAFileBeingRewrittenIsRefused) {
     const bytes text = greek(256 << 20); // long enough to be caught open
     const auto f = file("big.txt", text);
     run_result second;
+    std::vector<std::string> others; // what other Windows programs met meanwhile
     run_options options;
     options.timeout = std::chrono::seconds(60);
     options.meanwhile = [&] {
@@ -558,6 +587,8 @@ TEST_F(Fault, SecondRunOnAFileBeingRewrittenIsRefused) {
         run_options quick;
         quick.timeout = std::chrono::seconds(30);
         second = run_program({f}, quick);
+        if (runs_windows_program())
+            others = run_helper(path("report"), {"check", f}).second;
         for (const pid_t pid : first)
             kill(pid, SIGCONT);
     };
@@ -567,6 +598,13 @@ TEST_F(Fault, SecondRunOnAFileBeingRewrittenIsRefused) {
     expect_success(first_converted ? first : second);
     expect_failure(first_converted ? second : first, "Can't open file: " + f + "\n");
     EXPECT_TRUE(read_file(f) == converted(text)) << "not converted exactly once";
+    // On Windows other programs may read it meanwhile, as Notepad does, but
+    // not write it, nor save another file over its name.
+    if (runs_windows_program()) {
+        EXPECT_EQ(others, (std::vector<std::string>{"write: refused 32", "read: opened",
+                                                    "read, denying writers: refused 32",
+                                                    "replace: refused 5"}));
+    }
 }
 
 struct sparse_shape {
@@ -714,5 +752,225 @@ TEST_F(Fault, EachUnusablePathStopsTheRunWithItsMessage) {
     }
     EXPECT_EQ(read_file(path("readonly.txt")), text);
 }
+
+// The Windows program's own faults. Its platform calls fail through the seam
+// of a test build of it (tests/windows/seam.hpp), as strace fails the Unix
+// program's system calls; other programs act on the file through a helper.
+
+// Each file call of the Windows platform layer, the errors Windows gives it,
+// and how many of its calls to fail: more than a run makes.
+struct windows_call {
+    const char *name;
+    std::vector<const char *> errors; // "short": half is moved; "none": nothing is
+    int most;
+};
+
+const windows_call windows_calls[] = {
+    // The file held by a program that shares no writing, read-only, a share gone.
+    {"_wsopen", {"ERROR_SHARING_VIOLATION", "ERROR_ACCESS_DENIED", "ERROR_BAD_NETPATH"}, 2},
+    {"_fstati64", {"ERROR_NETNAME_DELETED"}, 2},
+    {"GetFileInformationByHandle", {"ERROR_NETNAME_DELETED"}, 2},
+    {"_lseeki64", {"ERROR_NETNAME_DELETED"}, 7},
+    {"_read",
+     {"ERROR_LOCK_VIOLATION", "ERROR_NETNAME_DELETED", "ERROR_OPERATION_ABORTED", "short", "none"},
+     4},
+    {"_write",
+     {"ERROR_DISK_FULL", "ERROR_LOCK_VIOLATION", "ERROR_ACCESS_DENIED", "ERROR_NETNAME_DELETED",
+      "short", "none"},
+     4},
+    {"_dup", {"ERROR_TOO_MANY_OPEN_FILES"}, 2},
+    {"_close", {"ERROR_DISK_FULL", "ERROR_NETNAME_DELETED"}, 3},
+    {"SetConsoleCtrlHandler", {"ERROR_NOT_ENOUGH_MEMORY"}, 2},
+};
+
+struct windows_failure {
+    const char *call, *error;
+    int index; // from 1
+    bool to_dos;
+};
+
+void PrintTo(const windows_failure &f, std::ostream *os) {
+    *os << f.call << " " << f.error << " at call " << f.index
+        << (f.to_dos ? ", to DOS" : ", to Windows");
+}
+
+std::vector<windows_failure> every_windows_failure() {
+    std::vector<windows_failure> all;
+    for (const bool to_dos : {false, true})
+        for (const auto &call : windows_calls)
+            for (const char *error : call.errors)
+                for (int index = 1; index <= call.most; ++index)
+                    all.push_back({call.name, error, index, to_dos});
+    return all;
+}
+
+class WindowsFailedCall : public TempDir, public ::testing::WithParamInterface<windows_failure> {
+  protected:
+    void SetUp() override {
+        TempDir::SetUp();
+        if (!IsSkipped() && !runs_windows_program())
+            GTEST_SKIP() << "the seam is the Windows program's";
+    }
+
+    // How many times a run that nothing fails makes each call on the file.
+    std::map<std::string, int> calls_of_a_clean_run(const std::vector<std::string> &args,
+                                                    const std::string &f) {
+        run_options options;
+        options.instead = under_test().seam;
+        options.environment = {"GRKPAGE_SEAM_FILE=" + f, "GRKPAGE_SEAM_LOG=" + path("calls")};
+        expect_success(run_program(args, options));
+        std::map<std::string, int> count;
+        std::ifstream in(path("calls"));
+        for (std::string line; std::getline(in, line);)
+            ++count[line];
+        return count;
+    }
+};
+
+// Whatever call fails, with whatever error, the file is as it was (but for
+// the last close, after which nothing can be undone), the message says which
+// step failed, and the next file is untouched. A transfer cut short is taken
+// up where it stopped. Without its console handler the run touches nothing.
+TEST_P(WindowsFailedCall, LeavesTheFileAsItWasAndTheNextUntouched) {
+    const windows_failure c = GetParam();
+    const bytes text = every_byte(2 * block + 300); // three reads, three writes
+    const auto f = file("a.txt", text), next = file("b.txt", text);
+    std::vector<std::string> args{f, next};
+    if (c.to_dos)
+        args.insert(args.begin(), "-");
+    const int made = calls_of_a_clean_run(args, f)[c.call];
+    write_file(f, text);
+    write_file(next, text);
+    const int most =
+        std::find_if(std::begin(windows_calls), std::end(windows_calls), [&](const auto &w) {
+            return w.name == std::string(c.call);
+        })->most;
+    ASSERT_LT(made, most) << "a run makes as many calls as the rows fail, or more";
+
+    const std::string call = c.call, error = c.error;
+    const char *message = nullptr; // none: the run succeeds
+    bool stays_converted = false;
+    if (c.index <= made && error != "short") {
+        if (call == "_wsopen")
+            message = error == "ERROR_SHARING_VIOLATION" ? "Can't open file: "
+                                                         : "Can't write file: "; // opened to read
+        else if (call == "_read" || (call == "_lseeki64" && c.index % 2 == 1))
+            message = "Can't read file: "; // each block is read, then written
+        else if (call == "_write" || call == "_lseeki64" || call == "_dup")
+            message = "Can't write file: ";
+        else if (call == "_close")
+            message = "Can't write file: ", stays_converted = c.index == made;
+        else
+            message = "Can't open file: ";
+    }
+    run_options options;
+    options.instead = under_test().seam;
+    options.environment = {"GRKPAGE_SEAM_FILE=" + f, "GRKPAGE_SEAM_FAIL=" + call + ":" + error +
+                                                         ":" + std::to_string(c.index)};
+    const run_result r = run_program(args, options);
+    expect_outcome(r, message, stays_converted, f, next, text, c.to_dos);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, WindowsFailedCall, ::testing::ValuesIn(every_windows_failure()),
+                         [](const auto &info) {
+                             const windows_failure &c = info.param;
+                             return std::string(c.call) + "_" + c.error + "_" +
+                                    std::to_string(c.index) +
+                                    (c.to_dos ? "_to_dos" : "_to_windows");
+                         });
+
+class WindowsFault : public TempDir {
+  protected:
+    void SetUp() override {
+        TempDir::SetUp();
+        if (!IsSkipped() && !runs_windows_program())
+            GTEST_SKIP() << "other Windows programs act on the file";
+    }
+};
+
+// A program that holds the file open and lets no one write it, as an editor
+// may: the file is refused and untouched, and the next one is not converted.
+TEST_F(WindowsFault, FileHeldWithoutSharingWritingIsRefused) {
+    const bytes text = every_byte(3 * block);
+    const auto f = file("a.txt", text), next = file("b.txt", text);
+    const auto [r, report] =
+        run_helper(path("report"), {"hold", f, "--", under_test().program, f, next});
+    EXPECT_EQ(report, (std::vector<std::string>{"held", "exit 1"}));
+    expect_failure(r, "Can't open file: " + f + "\n");
+    EXPECT_EQ(read_file(f), text);
+    EXPECT_EQ(read_file(next), text);
+}
+
+// Another program holds a byte-range lock (LockFileEx) on part of the file,
+// in its fifth block: the writes before it succeed, the write into it fails,
+// and all are put back.
+TEST_F(WindowsFault, WriteIntoALockedRangeFailsAndTheFileIsPutBack) {
+    const bytes text = every_byte(8 * block);
+    const auto f = file("a.txt", text), next = file("b.txt", text);
+    const auto [r, report] =
+        run_helper(path("report"), {"lock", f, std::to_string(4 * block + 100), "10", "--",
+                                    under_test().program, f, next});
+    ASSERT_FALSE(report.empty());
+    if (report.front().starts_with("skip: "))
+        GTEST_SKIP() << report.front().substr(6);
+    EXPECT_EQ(report, (std::vector<std::string>{"locked", "exit 1"}));
+    expect_failure(r, "Can't write file: " + f + "\n");
+    EXPECT_EQ(read_file(f), text);
+    EXPECT_EQ(read_file(next), text);
+}
+
+class WindowsConsole : public WindowsFault, public ::testing::WithParamInterface<const char *> {};
+
+// Ctrl-C, Ctrl-Break or the console closed, sent while the file is half
+// converted: it is put back, the next is not touched, and the exit status is
+// that of a program that Ctrl-C ended. The program is stopped when it has the
+// file open, the event sent, and the program let go on.
+TEST_P(WindowsConsole, EventPutsTheFileBackAndLeavesTheNextUntouched) {
+    const bytes text = greek(256 << 20);
+    const auto f = file("big.txt", text), next = file("next.txt", greek(100));
+    const std::string report = path("report"), go = path("go");
+    run_options options;
+    options.on_terminal = true; // wine gives a program a console on a terminal
+    options.timeout = std::chrono::seconds(60);
+    const auto reported = [&] {
+        std::string said;
+        std::getline(std::ifstream(report), said);
+        return said;
+    };
+    options.meanwhile = [&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        std::vector<pid_t> program;
+        while (program.empty() && reported().empty() &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            program = holders_now(f);
+        }
+        if (program.empty()) // the helper found that it cannot send the event
+            return;
+        for (const pid_t pid : program)
+            kill(pid, SIGSTOP);
+        write_file(go, {});
+        while (reported().empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (const pid_t pid : program)
+            kill(pid, SIGCONT);
+    };
+    const auto [r, lines] = run_helper(
+        report, {"interrupt", GetParam(), go, "--", under_test().program, f, next}, options);
+    ASSERT_FALSE(lines.empty()) << r.out;
+    if (lines.front().starts_with("skip: "))
+        GTEST_SKIP() << lines.front().substr(6);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(lines, (std::vector<std::string>{"sent", "exit c000013a"}));
+    EXPECT_TRUE(read_file(f) == text) << "not put back";
+    EXPECT_EQ(read_file(next), greek(100));
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, WindowsConsole, ::testing::Values("ctrl-c", "ctrl-break", "close"),
+                         [](const auto &info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 } // namespace

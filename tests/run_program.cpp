@@ -34,6 +34,10 @@ program_under_test read_target() {
             target.program = value;
         else if (key == "runner")
             target.runner.push_back(value);
+        else if (key == "seam")
+            target.seam = value;
+        else if (key == "helper")
+            target.helper = value;
         else if (key == "needs" && value == "32-bit")
             target.needs_32_bit = true;
         else if (!key.empty() && !key.starts_with('#'))
@@ -154,15 +158,25 @@ namespace {
     }
     if (!options.wrapper.empty()) // the leak checker cannot run under ptrace
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-    std::vector<std::string> runner = under_test().runner;
-    runner.push_back(under_test().program);
+    for (const auto &setting : options.environment)
+        putenv(const_cast<char *>(setting.c_str()));
+    std::vector<std::string> words = options.wrapper;
+    words.insert(words.end(), under_test().runner.begin(), under_test().runner.end());
+    words.push_back(options.instead.empty() ? under_test().program : options.instead);
+    words.insert(words.end(), args.begin(), args.end());
+    if (options.on_terminal) { // script runs a shell command: each word quoted
+        std::string command;
+        for (const auto &word : words) {
+            command += command.empty() ? "'" : " '";
+            for (const char c : word)
+                command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            command += "'";
+        }
+        words = {"script", "-qec", command, "/dev/null"};
+    }
     std::vector<char *> argv;
-    for (const auto &w : options.wrapper)
+    for (const auto &w : words)
         argv.push_back(const_cast<char *>(w.c_str()));
-    for (const auto &w : runner)
-        argv.push_back(const_cast<char *>(w.c_str()));
-    for (const auto &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
     const std::string why = "cannot start " + describe_program_under_test() + ": " + argv[0] +

@@ -17,14 +17,17 @@ struct run_result {
 
 struct run_options {
     std::chrono::milliseconds timeout{10'000};
-    bool unprivileged = false;           // run as nobody when the tests run as root
-    std::optional<rlim_t> file_size;     // RLIMIT_FSIZE
-    bool sigxfsz_ignored = false;        // as a parent may leave it; a shell does not
-    std::optional<rlim_t> address_space; // RLIMIT_AS
-    std::vector<int> closed;             // standard streams the program starts without
-    bool stderr_full = false;            // standard error a full pipe that nobody reads
-    std::vector<std::string> wrapper;    // a command to run the program under, such as strace
-    std::function<void()> meanwhile;     // done while the program runs
+    bool unprivileged = false;            // run as nobody when the tests run as root
+    std::optional<rlim_t> file_size;      // RLIMIT_FSIZE
+    bool sigxfsz_ignored = false;         // as a parent may leave it; a shell does not
+    std::optional<rlim_t> address_space;  // RLIMIT_AS
+    std::vector<int> closed;              // standard streams the program starts without
+    bool stderr_full = false;             // standard error a full pipe that nobody reads
+    std::vector<std::string> wrapper;     // a command to run the program under, such as strace
+    std::function<void()> meanwhile;      // done while the program runs
+    std::string instead;                  // another program of the same kind to run in its stead
+    std::vector<std::string> environment; // NAME=VALUE, set for the program
+    bool on_terminal = false; // standard streams a terminal (script's), as a console's are
 };
 
 // The program the end-to-end tests run, and what starts it: read once from
@@ -35,6 +38,9 @@ struct program_under_test {
     std::string program;             // its path
     std::vector<std::string> runner; // the emulator or wine loader, as words; none: run directly
     bool needs_32_bit = false;       // only a kernel that runs 32-bit programs can start it
+    // A Windows program's: the same program built with the seam that fails
+    // its platform calls, and the helper that acts on a file meanwhile.
+    std::string seam, helper;
 };
 
 // What $GRKPAGE_TARGET says; throws, saying why, if it is unset or unreadable.

@@ -23,13 +23,15 @@ int main(int argc, char **argv) {
         return 1;
     if (argc < 2)
         usage();
-    // From here on an interrupt waits until no file is left half converted.
-    defer_interrupts();
     int first_file = 1;
     if (argv[1][0] == '-') {
         to_windows = 0;
         first_file = 2;
     }
+    // From here on an interrupt waits until no file is left half converted;
+    // where it could not wait, no file is touched.
+    if (!defer_interrupts() && first_file < argc)
+        fatal("Can't open file: " + shown_name(argv[first_file]) + "\n");
     for (int i = first_file; i < argc; ++i)
         convert_file(argv[i]);
     end_if_interrupted();

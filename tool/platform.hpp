@@ -112,7 +112,11 @@ void prefer_huge_pages(void *start, std::size_t size);
 // Ctrl-Break and closing the console. A file size limit makes a write fail
 // instead of killing the process, and a CPU limit that would kill it without
 // warning warns first (SIGXCPU), early enough to put the file back.
-void defer_interrupts();
+// False when the system would not let the console's events be caught, on
+// Windows: an interrupt would then end the run with a file half converted, so
+// no file may be touched. On Unix a signal whose handler cannot be set (qemu
+// keeps some of the real-time signals for itself) is left as it was.
+[[nodiscard]] bool defer_interrupts();
 
 // From here on, an interrupt ends the process at once, as it would have
 // without defer_interrupts(): for when no file is left half converted, and

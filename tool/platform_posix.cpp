@@ -221,7 +221,7 @@ void leave_room_under_cpu_limit() {
 
 } // namespace
 
-void defer_interrupts() {
+bool defer_interrupts() {
     // Past the limit a write fails with EFBIG, which the rewrite rolls back.
     std::signal(SIGXFSZ, SIG_IGN);
     sigset_t all, was;
@@ -230,6 +230,7 @@ void defer_interrupts() {
     for_each_terminating(defer);
     sigprocmask(SIG_SETMASK, &was, nullptr);
     leave_room_under_cpu_limit();
+    return true;
 }
 
 void obey_interrupts_at_once() {

@@ -11,6 +11,12 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#ifdef GRKPAGE_SEAM
+#include "seam.hpp" // a test build: any call through SEAM can be made to fail
+#else
+#define SEAM(call) call
+#endif
+
 bool guard_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         // -1: no such descriptor; -2: one that the C runtime holds without a
@@ -36,14 +42,14 @@ open_file_handle open_file(const native_char *path) {
     // _SH_DENYWR: while it is rewritten, no other program may write to it (a
     // second grkpage among them), and others may still read it.
     constexpr int flags = _O_BINARY | _O_NOINHERIT;
-    int fd = _wsopen(path, _O_RDWR | flags, _SH_DENYWR);
+    int fd = SEAM(_wsopen)(path, _O_RDWR | flags, _SH_DENYWR);
     if (fd >= 0)
         return {fd, true};
     // Another program has it open for writing, or does not let others write:
     // it is not to be touched now.
     if (_doserrno == ERROR_SHARING_VIOLATION)
         return {-1, false};
-    return {_wsopen(path, _O_RDONLY | flags, _SH_DENYNO), false};
+    return {SEAM(_wsopen)(path, _O_RDONLY | flags, _SH_DENYNO), false};
 }
 
 bool lock_for_rewrite(int) {
@@ -68,11 +74,11 @@ int open_for_reading(const native_char *path) {
 // Holes are not looked for (see data_from), so no file is taken for sparse.
 std::optional<regular_file> regular_file_of(int fd) {
     struct _stati64 st {};
-    if (_fstati64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG || st.st_size < 0)
+    if (SEAM(_fstati64)(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG || st.st_size < 0)
         return std::nullopt;
     // The C runtime calls anything on a disk a regular file, a folder too.
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &info) ||
+    if (!SEAM(GetFileInformationByHandle)(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return std::nullopt;
     return regular_file{static_cast<std::uint64_t>(st.st_size), false};
@@ -84,7 +90,7 @@ namespace {
 // which the 32-bit program needs for files past 2 GiB, then transfer.
 bool seek(int fd, std::uint64_t offset) {
     return offset <= static_cast<std::uint64_t>(LLONG_MAX) &&
-           _lseeki64(fd, static_cast<long long>(offset), SEEK_SET) >= 0;
+           SEAM(_lseeki64)(fd, static_cast<long long>(offset), SEEK_SET) >= 0;
 }
 
 // One call moves at most INT_MAX bytes.
@@ -98,7 +104,7 @@ std::optional<std::size_t> read_at(int fd, void *bytes, std::size_t size, std::u
     if (!seek(fd, offset))
         return std::nullopt;
     return move_all(size, [&](std::size_t done) {
-        return _read(fd, static_cast<char *>(bytes) + done, chunk(size - done));
+        return SEAM(_read)(fd, static_cast<char *>(bytes) + done, chunk(size - done));
     });
 }
 
@@ -106,7 +112,7 @@ bool write_at(int fd, const void *bytes, std::size_t size, std::uint64_t offset)
     if (!seek(fd, offset))
         return false;
     const auto moved = move_all(size, [&](std::size_t done) {
-        return _write(fd, static_cast<const char *>(bytes) + done, chunk(size - done));
+        return SEAM(_write)(fd, static_cast<const char *>(bytes) + done, chunk(size - done));
     });
     return moved && *moved == size;
 }
@@ -122,11 +128,11 @@ std::uint64_t hole_from(int, std::uint64_t, std::uint64_t end) {
 }
 
 int duplicate(int fd) {
-    return _dup(fd);
+    return SEAM(_dup)(fd);
 }
 
 bool close_file(int fd) {
-    return _close(fd) == 0;
+    return SEAM(_close)(fd) == 0;
 }
 
 namespace {
@@ -218,13 +224,13 @@ bool flush_output() {
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-void defer_interrupts() {
-    SetConsoleCtrlHandler(note_interrupt, TRUE);
+bool defer_interrupts() {
+    return SEAM(SetConsoleCtrlHandler)(note_interrupt, TRUE) != 0;
 }
 
 // Without the handler, Windows ends the process itself.
 void obey_interrupts_at_once() {
-    SetConsoleCtrlHandler(note_interrupt, FALSE);
+    SEAM(SetConsoleCtrlHandler)(note_interrupt, FALSE);
 }
 
 int pending_interrupt() {
