@@ -54,7 +54,9 @@ InstallDirRegKey HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall\grkpa
 !define MANUAL_EN "grkpage manual"
 !define MANUAL_EL "Εγχειρίδιο grkpage"
 !define UNINSTALL_EN "Uninstall grkpage"
-!define UNINSTALL_EL "Απεγκατάσταση grkpage"
+!define UNINSTALL_EL "Κατάργηση εγκατάστασης grkpage"
+; What 1.1 and before named it, removed with the rest.
+!define UNINSTALL_EL_BEFORE "Απεγκατάσταση grkpage"
 LangString ToWindows ${LANG_ENGLISH} "${TO_WINDOWS_EN}"
 LangString ToWindows ${LANG_GREEK} "${TO_WINDOWS_EL}"
 LangString ToDos ${LANG_ENGLISH} "${TO_DOS_EN}"
@@ -133,6 +135,7 @@ FunctionEnd
   Delete "$SMPROGRAMS\grkpage\${MANUAL_EL}.lnk"
   Delete "$SMPROGRAMS\grkpage\${UNINSTALL_EN}.lnk"
   Delete "$SMPROGRAMS\grkpage\${UNINSTALL_EL}.lnk"
+  Delete "$SMPROGRAMS\grkpage\${UNINSTALL_EL_BEFORE}.lnk"
   RMDir "$SMPROGRAMS\grkpage"
 !macroend
 
