@@ -66,3 +66,28 @@ inline std::vector<std::uint8_t> forms_text(std::size_t size) {
     text.resize(size);
     return text;
 }
+
+// A file of nothing but shade and block characters (DOS art), changing at
+// random: every byte is destroyed, and few repeat the one before.
+inline std::vector<std::uint8_t> shades_text(std::size_t size) {
+    constexpr std::uint8_t shades[] = {0xB0, 0xB1, 0xB2, 0xDB, 0xDC, 0xDD, 0xDE, 0xDF};
+    std::vector<std::uint8_t> text(size);
+    std::uint64_t state = 0x9E3779B97F4A7C15;
+    for (auto &b : text) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        b = shades[state % 8];
+    }
+    return text;
+}
+
+// Random bytes, as a binary file given by mistake: about a quarter of them are
+// destroyed either way.
+inline std::vector<std::uint8_t> random_bytes(std::size_t size) {
+    std::vector<std::uint8_t> text(size);
+    std::uint64_t state = 0x2545F4914F6CDD1D;
+    for (auto &b : text) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        b = static_cast<std::uint8_t>(state >> 32);
+    }
+    return text;
+}

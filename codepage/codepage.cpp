@@ -28,28 +28,16 @@ translated translate(std::span<const std::uint8_t> from, std::span<std::uint8_t>
     return translate(from, to, d, &writer);
 }
 
-void undo_with(std::span<std::uint8_t> bytes, filled_journal undo,
-               const codepage::byte_map &inverse) {
+// Each byte back to its original through the kernel's lookup (`back`), then
+// the destroyed ones from the journal, by the kernel too.
+void undo_with(std::span<std::uint8_t> bytes, filled_journal undo, direction back) {
     if (undo.lost_at.empty() && undo.originals.size() == bytes.size() && !bytes.empty()) {
         std::copy(undo.originals.begin(), undo.originals.end(), bytes.begin()); // kept whole
         return;
     }
-    for (auto &b : bytes)
-        b = inverse[b];
-    // In order, so that a repeat finds the byte before it already put back.
-    std::size_t k = 0, next = 0;
-    for (std::size_t word = 0; word < undo.lost_at.size(); ++word)
-        for (std::uint64_t bits = undo.lost_at[word]; bits; bits &= bits - 1, ++k) {
-            const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-            assert(at < bytes.size() && k / 64 < undo.repeats.size());
-            if (undo.repeats[k / 64] >> (k % 64) & 1) {
-                assert(at > 0);
-                bytes[at] = bytes[at - 1];
-            } else {
-                assert(next < undo.originals.size());
-                bytes[at] = undo.originals[next++];
-            }
-        }
+    translate(bytes, bytes, back);
+    static const codepage::place_fn place = codepage::chosen_kernel().place;
+    place(bytes.data(), bytes.size(), undo);
 }
 
 } // namespace
@@ -81,9 +69,9 @@ translated windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uin
 }
 
 void undo_dos_to_windows(std::span<std::uint8_t> bytes, filled_journal undo) {
-    undo_with(bytes, undo, codepage::from_windows_map);
+    undo_with(bytes, undo, direction::from_windows);
 }
 
 void undo_windows_to_dos(std::span<std::uint8_t> bytes, filled_journal undo) {
-    undo_with(bytes, undo, codepage::from_dos_map);
+    undo_with(bytes, undo, direction::from_dos);
 }

@@ -12,7 +12,10 @@
 
 namespace codepage {
 
-enum class direction { to_windows, to_dos };
+// The two translations, and the lookups that begin their undo: each byte back
+// to the one that translates to it (the smallest, where several do), the
+// upper half by table and the lower half as it is. Only a translation journals.
+enum class direction { to_windows, to_dos, from_windows, from_dos };
 
 // Where a kernel writes a journal (see codepage.hpp), and how far it has got.
 // A kernel notes its bytes in order, a piece of up to 64 at a time that ends
@@ -51,11 +54,20 @@ struct journal_writer {
 using kernel_fn = translated (*)(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
                                  direction, journal_writer *);
 
+// The second step of an undo (see codepage.hpp), after the lookup back: puts
+// the destroyed bytes of `n` bytes back from `undo`, in order, so that a repeat
+// takes the byte before it as put back.
+using place_fn = void (*)(std::uint8_t *bytes, std::size_t n, filled_journal undo);
+
 struct kernel {
     const char *name;
     bool (*supported)(); // whether this processor runs it
     kernel_fn run;
+    place_fn place;
 };
+
+// A destroyed byte at a time, for any processor.
+void place_portable(std::uint8_t *bytes, std::size_t n, filled_journal undo);
 
 // One table lookup per byte, 8 bytes to a word, for any processor.
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,

@@ -106,9 +106,7 @@ bool avx2_supported() {
 
 translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
                           journal_writer *journal) {
-    if (d == direction::to_dos)
-        return avx2_loop<direction::to_dos>(in, out, n, journal);
-    return avx2_loop<direction::to_windows>(in, out, n, journal);
+    return in_direction(d, [&]<direction D>() { return avx2_loop<D>(in, out, n, journal); });
 }
 
 } // namespace codepage

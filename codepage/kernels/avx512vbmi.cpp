@@ -111,6 +111,48 @@ GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std
 
 } // namespace
 
+// A word of 64 bytes at a time: the fresh originals expanded into their
+// places, then each run of repeats filled from the byte before it, in six
+// steps that double the reach (a position takes from `reach` places back
+// while the one it takes from is itself still to fill).
+GRKPAGE_VBMI void place_avx512vbmi(std::uint8_t *bytes, std::size_t n, filled_journal undo) {
+    const __m512i lanes = _mm512_set_epi64(
+        0x3f3e3d3c3b3a3938, 0x3736353433323130, 0x2f2e2d2c2b2a2928, 0x2726252423222120,
+        0x1f1e1d1c1b1a1918, 0x1716151413121110, 0x0f0e0d0c0b0a0908, 0x0706050403020100);
+    const std::uint8_t *originals = undo.originals.data();
+    std::size_t k = 0; // destroyed bytes so far
+    for (std::size_t word = 0; word < undo.lost_at.size(); ++word) {
+        const std::uint64_t gone = undo.lost_at[word];
+        if (!gone)
+            continue;
+        const auto count = static_cast<unsigned>(std::popcount(gone));
+        std::uint64_t bits = undo.repeats[k / 64] >> (k % 64);
+        if (k % 64 && k / 64 + 1 < undo.repeats.size())
+            bits |= undo.repeats[k / 64 + 1] << (64 - k % 64);
+        k += count;
+        const std::uint64_t repeat = bmi2_scatter{}(bits & first_bits(count), gone);
+        const std::uint64_t fresh = gone & ~repeat;
+        std::uint8_t *const at = bytes + word * 64;
+        const __mmask64 valid =
+            first_bits(static_cast<unsigned>(std::min<std::size_t>(64, n - word * 64)));
+        __m512i v =
+            _mm512_mask_expandloadu_epi8(_mm512_maskz_loadu_epi8(valid, at), fresh, originals);
+        originals += std::popcount(fresh);
+        __mmask64 fill = repeat;
+        if (fill & 1) { // the run goes on from the word before, whose bytes are back
+            v = _mm512_mask_set1_epi8(v, 1, static_cast<char>(at[-1]));
+            fill &= ~__mmask64{1};
+        }
+        for (unsigned reach = 1; fill && reach < 64; reach *= 2) {
+            const __m512i back = _mm512_sub_epi8(lanes, _mm512_set1_epi8(static_cast<char>(reach)));
+            v = _mm512_mask_mov_epi8(v, fill,
+                                     _mm512_maskz_permutexvar_epi8(~__mmask64{0}, back, v));
+            fill &= fill << reach;
+        }
+        _mm512_mask_storeu_epi8(at, valid, v);
+    }
+}
+
 bool avx512vbmi_supported() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
@@ -120,12 +162,10 @@ bool avx512vbmi_supported() {
 
 translated translate_avx512vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
                                 direction d, journal_writer *journal) {
-    const bool to_dos = d == direction::to_dos;
-    if (journal)
-        return to_dos ? vbmi_loop<direction::to_dos, true>(in, out, n, journal)
-                      : vbmi_loop<direction::to_windows, true>(in, out, n, journal);
-    return to_dos ? vbmi_loop<direction::to_dos, false>(in, out, n, nullptr)
-                  : vbmi_loop<direction::to_windows, false>(in, out, n, nullptr);
+    return in_direction(d, [&]<direction D>() {
+        return journal ? vbmi_loop<D, true>(in, out, n, journal)
+                       : vbmi_loop<D, false>(in, out, n, nullptr);
+    });
 }
 
 } // namespace codepage

@@ -17,7 +17,32 @@
 namespace codepage {
 
 constexpr const byte_map &map_for(direction d) {
-    return d == direction::to_dos ? to_dos_map : to_windows_map;
+    switch (d) {
+    case direction::to_dos:
+        return to_dos_map;
+    case direction::from_windows:
+        return from_windows_map;
+    case direction::from_dos:
+        return from_dos_map;
+    case direction::to_windows:
+        break;
+    }
+    return to_windows_map;
+}
+
+// Calls loop.template operator()<D>() with the direction `d` as D.
+template <class Loop> decltype(auto) in_direction(direction d, Loop loop) {
+    switch (d) {
+    case direction::to_dos:
+        return loop.template operator()<direction::to_dos>();
+    case direction::from_windows:
+        return loop.template operator()<direction::from_windows>();
+    case direction::from_dos:
+        return loop.template operator()<direction::from_dos>();
+    case direction::to_windows:
+        break;
+    }
+    return loop.template operator()<direction::to_windows>();
 }
 
 constexpr const byte_map &destroys_for(direction d) {
@@ -118,6 +143,23 @@ struct bmi2_gather {
     }
 };
 
+// BMI2's pdep, which spreads the repeat bits of a word's destroyed bytes over
+// their places, the inverse of bmi2_gather.
+struct bmi2_scatter {
+    __attribute__((target("bmi2"))) std::uint64_t operator()(std::uint64_t x,
+                                                             std::uint64_t mask) const {
+#ifdef __x86_64__
+        return _pdep_u64(x, mask);
+#else
+        const auto low = static_cast<std::uint32_t>(mask);
+        return _pdep_u32(static_cast<std::uint32_t>(x), low) |
+               std::uint64_t{_pdep_u32(static_cast<std::uint32_t>(x >> std::popcount(low)),
+                                       static_cast<std::uint32_t>(mask >> 32))}
+                   << 32;
+#endif
+    }
+};
+
 // The x86 kernels, each in a file of its own.
 bool ssse3_supported();
 bool avx2_supported();
@@ -128,6 +170,7 @@ translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t
                           journal_writer *);
 translated translate_avx512vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
                                 journal_writer *);
+void place_avx512vbmi(std::uint8_t *bytes, std::size_t n, filled_journal undo);
 #endif
 #ifdef __aarch64__
 translated translate_neon(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,

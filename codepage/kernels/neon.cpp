@@ -71,9 +71,7 @@ translated neon_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
 
 translated translate_neon(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
                           journal_writer *journal) {
-    if (d == direction::to_dos)
-        return neon_loop<direction::to_dos>(in, out, n, journal);
-    return neon_loop<direction::to_windows>(in, out, n, journal);
+    return in_direction(d, [&]<direction D>() { return neon_loop<D>(in, out, n, journal); });
 }
 
 } // namespace codepage

@@ -3,6 +3,7 @@
 #include "common.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 namespace codepage {
@@ -103,11 +104,31 @@ bool portable_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std
 
 bool portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std::size_t n,
                    direction d, journal_writer *journal) {
-    if (d == direction::to_dos)
-        return journal ? portable_loop<direction::to_dos, true>(in, out, i, n, journal)
-                       : portable_loop<direction::to_dos, false>(in, out, i, n, nullptr);
-    return journal ? portable_loop<direction::to_windows, true>(in, out, i, n, journal)
-                   : portable_loop<direction::to_windows, false>(in, out, i, n, nullptr);
+    return in_direction(d, [&]<direction D>() {
+        return journal ? portable_loop<D, true>(in, out, i, n, journal)
+                       : portable_loop<D, false>(in, out, i, n, nullptr);
+    });
+}
+
+// A choice without a branch for each destroyed byte, as runs of frames and
+// lone symbols mix without a pattern.
+void place_portable(std::uint8_t *bytes, std::size_t n, filled_journal undo) {
+    const std::uint8_t *const originals = undo.originals.data();
+    std::size_t k = 0, next = 0;
+    for (std::size_t word = 0; word < undo.lost_at.size(); ++word)
+        for (std::uint64_t bits = undo.lost_at[word]; bits; bits &= bits - 1, ++k) {
+            const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+            assert(at < n && k / 64 < undo.repeats.size());
+            const bool repeat = undo.repeats[k / 64] >> (k % 64) & 1;
+            assert(repeat ? at > 0 : next < undo.originals.size());
+            // A repeat reads the byte before it, which is there (at > 0), and
+            // a fresh one the next original, which is there: never both.
+            const std::uint8_t before = bytes[at - repeat];
+            const std::uint8_t original = originals[next < undo.originals.size() ? next : 0];
+            bytes[at] = repeat ? before : original;
+            next += !repeat;
+        }
+    static_cast<void>(n);
 }
 
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,

@@ -116,9 +116,7 @@ bool ssse3_supported() {
 
 translated translate_ssse3(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
                            journal_writer *journal) {
-    if (d == direction::to_dos)
-        return ssse3_loop<direction::to_dos>(in, out, n, journal);
-    return ssse3_loop<direction::to_windows>(in, out, n, journal);
+    return in_direction(d, [&]<direction D>() { return ssse3_loop<D>(in, out, n, journal); });
 }
 
 } // namespace codepage
