@@ -28,18 +28,6 @@ translated translate(std::span<const std::uint8_t> from, std::span<std::uint8_t>
     return translate(from, to, d, &writer);
 }
 
-// Each byte back to its original through the kernel's lookup (`back`), then
-// the destroyed ones from the journal, by the kernel too.
-void undo_with(std::span<std::uint8_t> bytes, filled_journal undo, direction back) {
-    if (undo.lost_at.empty() && undo.originals.size() == bytes.size() && !bytes.empty()) {
-        std::copy(undo.originals.begin(), undo.originals.end(), bytes.begin()); // kept whole
-        return;
-    }
-    translate(bytes, bytes, back);
-    static const codepage::place_fn place = codepage::chosen_kernel().place;
-    place(bytes.data(), bytes.size(), undo);
-}
-
 } // namespace
 
 void dos_to_windows(std::span<const std::uint8_t> from, std::span<std::uint8_t> to) {
@@ -66,12 +54,4 @@ translated dos_to_windows(std::span<const std::uint8_t> from, std::span<std::uin
 translated windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uint8_t> to,
                           journal undo) {
     return translate(from, to, direction::to_dos, undo);
-}
-
-void undo_dos_to_windows(std::span<std::uint8_t> bytes, filled_journal undo) {
-    undo_with(bytes, undo, direction::from_windows);
-}
-
-void undo_windows_to_dos(std::span<std::uint8_t> bytes, filled_journal undo) {
-    undo_with(bytes, undo, direction::from_dos);
 }

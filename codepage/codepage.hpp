@@ -25,14 +25,10 @@ void windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uint8_t> 
 // An undo journal: what a translation destroyed, and nothing more. Every other
 // byte (all Greek letters, all of 0x00-0x7F) comes back from its translation
 // alone. Byte i was destroyed when bit i % 64 of lost_at[i / 64] is set. Bit k
-// of `repeats` (word k / 64) is set when the k-th destroyed byte repeats the
-// byte just before it, which was destroyed too: the same value, one place
-// earlier, in the same translation. The other destroyed bytes are in
-// `originals`, in order. Frames come in runs, so a form full of them journals
-// little more than their positions, and a vector compare of the bytes with
-// themselves one place on finds the repeats. A journal with no positions and
-// as many originals as there are bytes holds the bytes themselves: a kept
-// journal takes that form where it would be larger.
+// of `repeats` (word k / 64) is set when the k-th destroyed byte is the same
+// as the destroyed byte before it, however far back: a form's frames repeat,
+// run after run and row after row. The other destroyed bytes are in
+// `originals`, in order.
 struct journal {
     std::span<std::uint64_t> lost_at;  // room for journal_words(size) words
     std::span<std::uint64_t> repeats;  // as much room
@@ -53,7 +49,7 @@ struct translated {
 
 // A journal as filled in: lost_at for the translated size, and the first
 // translated::lost bits of `repeats` and translated::originals bytes of
-// `originals`; or the original bytes whole (see journal).
+// `originals`.
 struct filled_journal {
     std::span<const std::uint64_t> lost_at, repeats;
     std::span<const std::uint8_t> originals;
@@ -65,7 +61,39 @@ translated dos_to_windows(std::span<const std::uint8_t> from, std::span<std::uin
 translated windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uint8_t> to,
                           journal undo);
 
-// Turns a translation back into its original, in place, with the journal that
-// translating it filled in.
-void undo_dos_to_windows(std::span<std::uint8_t> bytes, filled_journal undo);
-void undo_windows_to_dos(std::span<std::uint8_t> bytes, filled_journal undo);
+// A journal packed to be kept, as small as what it must keep. A destroyed
+// byte can only have become one of a few values (a space, `+ - | ~`, `E`, the
+// approximately-equal sign): the positions have a bit only for each byte of
+// the translation that holds one of the values the destroyed bytes of this
+// translation became (`classes`, bits of journal_classes), set where that byte
+// was destroyed. The repeat bits are left out where they would cost more than
+// the repeats they spare (then every destroyed byte is in `originals`). A
+// journal with no classes and as many originals as there are bytes holds the
+// bytes themselves, where anything else would be larger.
+struct kept_journal {
+    std::uint8_t classes = 0;
+    std::span<const std::uint64_t> positions, repeats;
+    std::span<const std::uint8_t> originals;
+};
+
+// The values a destroyed byte becomes, in either direction.
+inline constexpr std::uint8_t journal_classes[] = {' ', '+', '-', '|', '~', 'E', 0xF7};
+
+// The room that packing the journal of `size` bytes may take, in bytes: never
+// more than the bytes themselves, rounded up to whole words.
+constexpr std::size_t kept_room(std::size_t size) {
+    return (size + 7) / 8 * 8;
+}
+
+// Packs the journal filled in when translating into `translation` into `room`
+// (kept_room(translation.size()) bytes, aligned to a word), returning it and,
+// in `used`, the bytes of room it took.
+kept_journal keep_dos_to_windows(std::span<const std::uint8_t> translation, filled_journal filled,
+                                 std::span<std::uint8_t> room, std::size_t &used);
+kept_journal keep_windows_to_dos(std::span<const std::uint8_t> translation, filled_journal filled,
+                                 std::span<std::uint8_t> room, std::size_t &used);
+
+// Turns a translation back into its original, in place, with the kept journal
+// of translating it (an empty one where nothing was destroyed).
+void undo_dos_to_windows(std::span<std::uint8_t> bytes, kept_journal undo);
+void undo_windows_to_dos(std::span<std::uint8_t> bytes, kept_journal undo);

@@ -25,12 +25,12 @@ struct journal_writer {
     std::uint64_t *repeats;
     std::uint8_t *originals;
     std::size_t lost = 0, kept = 0;
-    std::uint64_t pending = 0;   // repeat bits not yet stored
-    std::uint64_t last_gone = 0; // 1 when the last byte noted was destroyed
-    std::uint8_t last_byte = 0;  // and what it was
+    std::uint64_t pending = 0; // repeat bits not yet stored
+    static constexpr unsigned none = 0x100;
+    unsigned last = none; // the last destroyed byte noted, if any
 
     // Notes `count` destroyed bytes, bit j of `same` set when the j-th of them
-    // repeats the byte before it.
+    // repeats the destroyed byte before it.
     void note_repeats(std::uint64_t same, std::size_t count) {
         const std::size_t fill = lost % 64;
         pending |= same << fill;
@@ -54,24 +54,65 @@ struct journal_writer {
 using kernel_fn = translated (*)(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
                                  direction, journal_writer *);
 
+// Where an undo takes the destroyed bytes from, and how far it has got: the
+// repeat bits (none where no destroyed byte repeats), and the originals not
+// yet taken; the one before them, once one is taken, is what a repeat repeats.
+struct placing {
+    const std::uint64_t *repeats;
+    std::size_t repeat_words;
+    const std::uint8_t *originals;
+    std::size_t taken = 0; // destroyed bytes put back so far
+
+    // The repeat bits of the next `count` (1 to 64) destroyed bytes, which
+    // are then taken.
+    std::uint64_t repeat_bits(unsigned count) {
+        const std::size_t word = taken / 64, bit = taken % 64;
+        std::uint64_t bits = word < repeat_words ? repeats[word] >> bit : 0;
+        if (bit && word + 1 < repeat_words)
+            bits |= repeats[word + 1] << (64 - bit);
+        taken += count;
+        return count < 64 ? bits & ((std::uint64_t{1} << count) - 1) : bits;
+    }
+};
+
 // The second step of an undo (see codepage.hpp), after the lookup back: puts
-// the destroyed bytes of `n` bytes back from `undo`, in order, so that a repeat
-// takes the byte before it as put back.
-using place_fn = void (*)(std::uint8_t *bytes, std::size_t n, filled_journal undo);
+// the destroyed bytes of `n` bytes, marked in (n + 63) / 64 words of
+// `lost_at`, back in order, each repeat as the destroyed byte before it.
+using place_fn = void (*)(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
+                          placing &from);
+
+// Where a destroyed byte could be: for each word of the `n` bytes at `bytes`
+// (a translation), the bytes that hold one of `classes` (bits of
+// journal_classes), into masks[w] where `masks` is given. Returns which of
+// those classes are held where `lost_at`, if given, is set.
+using classes_fn = std::uint8_t (*)(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
+                                    const std::uint64_t *lost_at, std::uint64_t *masks);
 
 struct kernel {
     const char *name;
     bool (*supported)(); // whether this processor runs it
     kernel_fn run;
+    classes_fn classes;
     place_fn place;
 };
 
 // A destroyed byte at a time, for any processor.
-void place_portable(std::uint8_t *bytes, std::size_t n, filled_journal undo);
+std::uint8_t classes_portable(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
+                              const std::uint64_t *lost_at, std::uint64_t *masks);
+void place_portable(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
+                    placing &from);
 
 // One table lookup per byte, 8 bytes to a word, for any processor.
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
                               journal_writer *);
+
+// A journal packed to be kept, and an undo from it (keep_dos_to_windows and
+// undo_dos_to_windows in codepage.hpp, and the same the other way), with the
+// kernel `k`; `back` is the lookup that takes each byte back.
+kept_journal keep_with(const kernel &k, std::span<const std::uint8_t> translation,
+                       filled_journal filled, std::span<std::uint8_t> room, std::size_t &used,
+                       direction back);
+void undo_with(const kernel &k, std::span<std::uint8_t> bytes, kept_journal undo, direction back);
 
 // Every kernel this processor can run, the portable one first and the fastest last.
 std::span<const kernel> supported_kernels();

@@ -205,40 +205,68 @@ TEST(Translate, EmptyInputIsFine) {
 }
 
 // A file is translated a block at a time; the cut must never matter, and each
-// block's journal must give back exactly the original of that block.
+// block's journal, as kept, must give back exactly the original of that block:
+// on forms (kept with repeats), on random bytes (without) and on symbols alone
+// (the bytes kept whole).
 TEST(Translate, PiecesGiveTheWholesBytesAndUndoToTheOriginal) {
     std::mt19937 random(737);
-    bytes text(1000);
-    for (auto &b : text) // runs of one byte, as frames come, among any bytes
-        b = static_cast<std::uint8_t>(random() % 3 ? random() : 0xCD);
+    bytes form(1000), noise(1000), symbols(1000);
+    for (std::size_t i = 0; i < form.size(); ++i) {
+        const std::uint8_t frames[] = {0xCD, 0xBA, 0xC4, 0xB3};
+        form[i] = i % 80 < 40 ? frames[i / 80 % 4] : (i % 7 ? 'a' + i % 26 : ' ');
+        noise[i] = static_cast<std::uint8_t>(random());
+        symbols[i] = static_cast<std::uint8_t>(0xB0 + random() % 48);
+    }
     using journaled =
         translated (*)(std::span<const std::uint8_t>, std::span<std::uint8_t>, journal);
-    using undoing = void (*)(std::span<std::uint8_t>, filled_journal);
-    const std::pair<journaled, undoing> directions[] = {{dos_to_windows, undo_dos_to_windows},
-                                                        {windows_to_dos, undo_windows_to_dos}};
-    std::vector<std::uint64_t> lost_at(16), repeats(16);
-    bytes originals(text.size());
+    using keeping = kept_journal (*)(std::span<const std::uint8_t>, filled_journal,
+                                     std::span<std::uint8_t>, std::size_t &);
+    using undoing = void (*)(std::span<std::uint8_t>, kept_journal);
+    struct way {
+        journaled translate;
+        keeping keep;
+        undoing undo;
+    };
+    const way directions[] = {{dos_to_windows, keep_dos_to_windows, undo_dos_to_windows},
+                              {windows_to_dos, keep_windows_to_dos, undo_windows_to_dos}};
+    std::vector<std::uint64_t> lost_at(16), repeats(16), room_words(1000 / 8);
+    bytes originals(1000);
+    const std::span<std::uint8_t> keep_in(reinterpret_cast<std::uint8_t *>(room_words.data()),
+                                          room_words.size() * 8);
     const journal room{lost_at, repeats, originals};
-    for (const auto &[translate, undo] : directions) {
-        bytes whole = text;
-        translate(text, whole, room);
-        for (std::size_t cut : {0, 1, 15, 16, 17, 63, 64, 65, 500, 999, 1000}) {
-            bytes pieces(text.size());
-            const std::span<const std::uint8_t> in(text);
-            const std::span<std::uint8_t> out(pieces);
-            for (auto [from, to] : {std::pair{std::size_t{0}, cut}, {cut, text.size()}}) {
-                const auto piece = out.subspan(from, to - from);
-                const translated t = translate(in.subspan(from, to - from), piece, room);
-                EXPECT_EQ(t.changed, !std::equal(piece.begin(), piece.end(), in.begin() + from));
-                undo(piece, {std::span(lost_at).first((piece.size() + 63) / 64), repeats,
-                             std::span(originals).first(t.originals)});
+    int with_repeats = 0, without = 0, whole = 0;
+    for (const bytes &text : {form, noise, symbols})
+        for (const auto &[translate, keep, undo] : directions) {
+            bytes once = text;
+            translate(text, once, room);
+            for (std::size_t cut : {0, 1, 15, 16, 17, 63, 64, 65, 500, 999, 1000}) {
+                bytes pieces(text.size());
+                const std::span<const std::uint8_t> in(text);
+                const std::span<std::uint8_t> out(pieces);
+                for (auto [from, to] : {std::pair{std::size_t{0}, cut}, {cut, text.size()}}) {
+                    const auto piece = out.subspan(from, to - from);
+                    const translated t = translate(in.subspan(from, to - from), piece, room);
+                    EXPECT_EQ(t.changed,
+                              !std::equal(piece.begin(), piece.end(), in.begin() + from));
+                    std::size_t used = 0;
+                    const kept_journal kept =
+                        keep(piece,
+                             {std::span(lost_at).first((piece.size() + 63) / 64), repeats,
+                              std::span(originals).first(t.originals)},
+                             keep_in, used);
+                    EXPECT_LE(used, kept_room(piece.size())) << "larger than the bytes";
+                    with_repeats += !kept.repeats.empty();
+                    without += kept.classes && kept.repeats.empty();
+                    whole += !kept.classes && !kept.originals.empty();
+                    undo(piece, kept);
+                }
+                EXPECT_EQ(pieces, text) << "undone, cut at " << cut;
+                translate(in.first(cut), out.first(cut), room);
+                translate(in.subspan(cut), out.subspan(cut), room);
+                EXPECT_EQ(pieces, once) << "cut at " << cut;
             }
-            EXPECT_EQ(pieces, text) << "undone, cut at " << cut;
-            translate(in.first(cut), out.first(cut), room);
-            translate(in.subspan(cut), out.subspan(cut), room);
-            EXPECT_EQ(pieces, whole) << "cut at " << cut;
         }
-    }
+    EXPECT_TRUE(with_repeats && without && whole) << "each way of keeping a journal undone";
 }
 
 TEST(Translate, CopyingFormLeavesItsSourceAsItWas) {

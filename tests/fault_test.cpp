@@ -708,6 +708,116 @@ TEST_F(Fault, CpuLimitWarnsWithTimeLeftBeforeItKills) {
     }
 }
 
+// Content for the CPU limit's test, made a MiB at a time: random bytes (a
+// quarter destroyed either way, few repeats), shades (every byte destroyed,
+// the journal the bytes themselves) and forms (runs of frames between text).
+struct cpu_content {
+    const char *name;
+    std::uint64_t mib;
+    std::uint8_t (*byte)(std::uint64_t i, std::uint64_t random);
+};
+
+void PrintTo(const cpu_content &c, std::ostream *os) {
+    *os << c.mib << " MiB of " << c.name;
+}
+
+class CpuLimit : public TempDir, public ::testing::WithParamInterface<cpu_content> {};
+
+// FNV-1a, over a file as it is written or read a MiB at a time.
+std::uint64_t hashed(std::uint64_t hash, const bytes &chunk) {
+    for (const std::uint8_t b : chunk)
+        hash = (hash ^ b) * 0x100000001B3;
+    return hash;
+}
+
+std::uint64_t hash_of_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::uint64_t hash = 0xCBF29CE484222325;
+    for (bytes chunk(1 << 20);
+         in.read(reinterpret_cast<char *>(chunk.data()), chunk.size()) || in.gcount() > 0;) {
+        chunk.resize(static_cast<std::size_t>(in.gcount()));
+        hash = hashed(hash, chunk);
+    }
+    return hash;
+}
+
+// Under a CPU limit whose soft and hard values are equal (ulimit -t 3), a
+// file so large that SIGXCPU comes in the middle of it, however its content
+// makes the journal and the rollback costly, is left whole: exactly as it was
+// (the run ended by SIGXCPU) or converted (the run done first); never cut in
+// the middle of its rollback by SIGKILL. Three runs each: not a timing test,
+// as the outcome must hold however fast the machine is.
+TEST_P(CpuLimit, SoftEqualToHardLeavesTheFileWhole) {
+    const cpu_content c = GetParam();
+    if (runs_windows_program())
+        GTEST_SKIP() << "Windows has no CPU time limit";
+    const std::uint64_t size = c.mib << 20;
+    if (fs::space(dir).available < size + (256u << 20))
+        GTEST_SKIP() << "needs " << c.mib + 256 << " MiB free in " << dir;
+    const auto f = path("big.txt");
+    std::uint64_t original = 0xCBF29CE484222325, translation = original, random = 737;
+    {
+        std::ofstream out(f, std::ios::binary);
+        bytes chunk(1 << 20);
+        for (std::uint64_t at = 0; at < size; at += chunk.size()) {
+            for (std::size_t i = 0; i < chunk.size(); ++i) {
+                random ^= random << 13, random ^= random >> 7, random ^= random << 17;
+                chunk[i] = c.byte(at + i, random);
+            }
+            out.write(reinterpret_cast<const char *>(chunk.data()),
+                      static_cast<std::streamsize>(chunk.size()));
+            original = hashed(original, chunk);
+            dos_to_windows(chunk);
+            translation = hashed(translation, chunk);
+        }
+    }
+    for (int run = 1; run <= 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        run_options options;
+        options.wrapper = {"prlimit", "--cpu=3:3", "--"};
+        options.timeout = std::chrono::seconds(60);
+        const run_result r = run_program({f}, options);
+        ASSERT_FALSE(r.timed_out);
+        ASSERT_NE(r.signal, SIGKILL) << "killed in the middle of putting the file back";
+        const std::uint64_t now = hash_of_file(f);
+        if (r.signal == SIGXCPU) {
+            ASSERT_EQ(now, original) << "not put back";
+        } else {
+            expect_success(r);
+            ASSERT_EQ(now, translation) << "not converted";
+            return; // converted before the limit: the machine is too fast to go on
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, CpuLimit,
+    ::testing::Values(cpu_content{"random bytes", 2048,
+                                  [](std::uint64_t, std::uint64_t r) {
+                                      return static_cast<std::uint8_t>(r >> 32);
+                                  }},
+                      cpu_content{"shades", 1024,
+                                  [](std::uint64_t, std::uint64_t r) {
+                                      return static_cast<std::uint8_t>(0xB0 + (r >> 32) % 3);
+                                  }},
+                      cpu_content{"forms", 2048,
+                                  [](std::uint64_t i, std::uint64_t r) {
+                                      // a rule line, then text rows framed at each end
+                                      const std::uint64_t line = i / 80, column = i % 80;
+                                      if (line % 4 == 0)
+                                          return static_cast<std::uint8_t>(column % 20 ? 0xCD
+                                                                                       : 0xCB);
+                                      if (column == 0 || column == 79)
+                                          return std::uint8_t{0xBA};
+                                      return static_cast<std::uint8_t>(
+                                          r % 7 ? 0x80 + (r >> 32) % 0x30 : ' ');
+                                  }}),
+    [](const auto &info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
 // Each of these paths stops the run with its message, within the timeout, and
 // the file named after it is not touched.
 TEST_F(Fault, EachUnusablePathStopsTheRunWithItsMessage) {

@@ -39,13 +39,14 @@ alignas(64) std::uint8_t block_buffer[block_size];
 
 struct translators {
     translated (*translate)(std::span<const std::uint8_t>, std::span<std::uint8_t>, journal);
-    void (*undo)(std::span<std::uint8_t>, filled_journal);
+    undo_journal::keep_fn keep;
+    void (*undo)(std::span<std::uint8_t>, kept_journal);
 };
 
 translators chosen() {
     if (to_windows)
-        return {dos_to_windows, undo_dos_to_windows};
-    return {windows_to_dos, undo_windows_to_dos};
+        return {dos_to_windows, keep_dos_to_windows, undo_dos_to_windows};
+    return {windows_to_dos, keep_windows_to_dos, undo_windows_to_dos};
 }
 
 // Puts back the `written` blocks, newest first: reads each one's translation,
@@ -81,7 +82,7 @@ bool ends_by(int fd, std::uint64_t end) {
 int rewrite_blocks(const native_char *path, int fd, regular_file file, undo_journal &journal) {
     const std::uint64_t size = file.size;
     std::uint8_t *const buffer = block_buffer;
-    const auto [translate, undo] = chosen();
+    const auto [translate, keep, undo] = chosen();
     const auto stop = [&](const char *what) {
         roll_back(fd, journal.blocks(), buffer);
         fail(what, path);
@@ -117,7 +118,7 @@ int rewrite_blocks(const native_char *path, int fd, regular_file file, undo_jour
         if (t.changed) {
             if (spare < 0 && (spare = duplicate(fd)) < 0)
                 fail("Can't write file: ", path); // nothing is written yet
-            if (!journal.keep(offset, block, t, undo))
+            if (!journal.keep(offset, block, t, keep))
                 stop("Can't read file: ");
             if (!write_at(fd, block.data(), block.size(), offset)) {
                 // Part of this block may be written: put all of it back from

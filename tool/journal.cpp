@@ -28,11 +28,6 @@ std::uint8_t *aligned_start(std::uint8_t *p) {
     return p + ((huge_page - at % huge_page) % huge_page);
 }
 
-// Keeps the 64-bit words that begin each kept journal aligned.
-constexpr std::size_t rounded_up(std::size_t bytes) {
-    return (bytes + 7) / 8 * 8;
-}
-
 } // namespace
 
 journal undo_journal::scratch() {
@@ -64,33 +59,19 @@ void undo_journal::make_room(std::size_t bytes) {
 }
 
 bool undo_journal::keep(std::uint64_t offset, std::span<const std::uint8_t> translation,
-                        translated t, undo_fn undo) {
+                        translated t, keep_fn pack) {
     const std::size_t size = translation.size();
     written_block block{offset, size, {}};
     try {
-        const std::size_t words = journal_words(size), repeat_words = journal_words(t.lost);
-        const std::size_t bits_size = (words + repeat_words) * 8;
-        if (t.lost > 0 && bits_size + t.originals > size) {
-            // The original bytes take less room.
-            make_room(size);
-            std::uint8_t *const at = pieces[in_use].start + used;
-            std::copy(translation.begin(), translation.end(), at);
-            undo({at, size}, {{scratch_bits, words},
-                              {scratch_bits + scratch_words, repeat_words},
-                              {scratch_originals, t.originals}});
-            block.undo = {{}, {}, {at, size}};
-            used += rounded_up(size);
-        } else if (t.lost > 0) {
-            // Packed: the positions, the repeat bits used, then the originals.
-            make_room(bits_size + t.originals);
-            std::uint8_t *const at = pieces[in_use].start + used;
-            auto *const bits = reinterpret_cast<std::uint64_t *>(at);
-            std::copy_n(scratch_bits, words, bits);
-            std::copy_n(scratch_bits + scratch_words, repeat_words, bits + words);
-            std::copy_n(scratch_originals, t.originals, at + bits_size);
-            block.undo = {
-                {bits, words}, {bits + words, repeat_words}, {at + bits_size, t.originals}};
-            used += rounded_up(bits_size + t.originals);
+        if (t.lost > 0) {
+            make_room(kept_room(size));
+            std::size_t taken = 0;
+            block.undo = pack(translation,
+                              {{scratch_bits, journal_words(size)},
+                               {scratch_bits + scratch_words, journal_words(t.lost)},
+                               {scratch_originals, t.originals}},
+                              {pieces[in_use].start + used, kept_room(size)}, taken);
+            used += taken;
         }
         written.push_back(block);
     } catch (const std::bad_alloc &) {

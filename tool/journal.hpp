@@ -18,7 +18,7 @@ constexpr std::size_t block_size = 256 * 1024;
 struct written_block {
     std::uint64_t offset;
     std::size_t size;
-    filled_journal undo; // empty when nothing was destroyed
+    kept_journal undo; // empty when nothing was destroyed
 };
 
 // A block is translated with a journal in fixed room of its own (scratch());
@@ -33,16 +33,16 @@ class undo_journal {
     // Room for the journal of one block of up to block_size bytes.
     journal scratch();
 
-    // How a translation is undone.
-    using undo_fn = void (*)(std::span<std::uint8_t>, filled_journal);
+    // How a translation's journal is packed to be kept.
+    using keep_fn = kept_journal (*)(std::span<const std::uint8_t>, filled_journal,
+                                     std::span<std::uint8_t>, std::size_t &);
 
     // Records `block`, as translated, written at `offset`, keeping the
-    // journal that translating it filled in scratch(); or, where that journal
-    // is larger than the block, the block's original bytes, got back with
-    // `undo`, so that no file journals more than its own size. False when
-    // there is no memory for it.
+    // journal that translating it filled in scratch(), packed with `pack`
+    // (never larger than the block, so that no file journals more than its
+    // own size). False when there is no memory for it.
     bool keep(std::uint64_t offset, std::span<const std::uint8_t> block, translated t,
-              undo_fn undo);
+              keep_fn pack);
 
     std::span<const written_block> blocks() const { return written; }
 

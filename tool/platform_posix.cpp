@@ -205,11 +205,11 @@ template <class Each> void for_each_terminating(Each each) {
 // At its soft value a CPU limit sends SIGXCPU, which is held like any other
 // signal; at its hard value the kernel sends SIGKILL, which nothing survives.
 // Where the two are equal, as bash's ulimit -t sets them, the soft limit is
-// lowered to a third of the hard one. Putting the file in hand back takes up
-// to about 1.4 times the CPU time its rewrite has taken so far (measured on
-// 1 GiB of forms), which is at most the time used up to SIGXCPU: the other two
-// thirds leave room for it. The kernel takes a soft limit of 0 for 1 s, so 1 s
-// is the least.
+// lowered to a third of the hard one. Putting the file in hand back takes less
+// CPU time than its rewrite has taken so far, on any content (at most 0.93
+// times, bench/rollback), which is at most the time used up to SIGXCPU: the
+// other two thirds leave room for it twice over. The kernel takes a soft limit
+// of 0 for 1 s, so 1 s is the least.
 void leave_room_under_cpu_limit() {
     rlimit cpu{};
     if (getrlimit(RLIMIT_CPU, &cpu) != 0 || cpu.rlim_cur != cpu.rlim_max ||

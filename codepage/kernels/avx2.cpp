@@ -43,13 +43,6 @@ template <direction D> GRKPAGE_AVX2 inline std::uint64_t avx2_destroyed(__m256i 
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(gone));
 }
 
-// Bit i set where byte i of `x` equals the byte before it, the last of
-// `before` for byte 0.
-GRKPAGE_AVX2 inline std::uint64_t avx2_same_as_before(__m256i x, __m256i before) {
-    const __m256i one_back = _mm256_alignr_epi8(x, _mm256_permute2x128_si256(x, before, 0x03), 15);
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, one_back)));
-}
-
 template <direction D>
 GRKPAGE_AVX2 translated avx2_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
                                   journal_writer *journal) {
@@ -81,22 +74,51 @@ GRKPAGE_AVX2 translated avx2_loop(const std::uint8_t *in, std::uint8_t *out, std
             continue;
         const std::uint64_t gone = avx2_destroyed<D>(x0, y0) | avx2_destroyed<D>(x1, y1) << 32;
         local.lost_at[i / 64] = gone; // i is a multiple of 64
-        if (!gone) {
-            local.last_gone = 0;
+        if (!gone)
             continue;
-        }
         // From a copy: translating in place has overwritten `in` already.
         alignas(32) std::uint8_t was[64];
         _mm256_store_si256(reinterpret_cast<__m256i *>(was), x0);
         _mm256_store_si256(reinterpret_cast<__m256i *>(was + 32), x1);
-        const std::uint64_t same =
-            avx2_same_as_before(x0, _mm256_setzero_si256()) | avx2_same_as_before(x1, x0) << 32;
-        note_piece(local, was, gone, same, 64, bmi2_gather{});
+        note_piece(local, was, gone);
     }
     return finish_vectors(in, out, i, n, D, journal, local, !_mm256_testz_si256(differ, differ));
 }
 
 } // namespace
+
+GRKPAGE_AVX2 std::uint8_t classes_avx2(const std::uint8_t *bytes, std::size_t n,
+                                       std::uint8_t classes, const std::uint64_t *lost_at,
+                                       std::uint64_t *masks) {
+    const class_list list(classes);
+    __m256i values[std::size(journal_classes)];
+    for (unsigned k = 0; k < list.count; ++k)
+        values[k] = _mm256_set1_epi8(static_cast<char>(journal_classes[list.which[k]]));
+    std::uint8_t held = 0;
+    for (std::size_t w = 0; w < journal_words(n); ++w) {
+        const std::uint64_t gone = lost_at ? lost_at[w] : 0;
+        if (!masks && !gone)
+            continue;
+        std::uint8_t padded[64];
+        const std::uint8_t *const p = whole_word(bytes, n, w, padded);
+        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
+        std::uint64_t all = 0;
+        for (unsigned k = 0; k < list.count; ++k) {
+            const std::uint64_t bits =
+                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x0, values[k]))) |
+                std::uint64_t{static_cast<std::uint32_t>(
+                    _mm256_movemask_epi8(_mm256_cmpeq_epi8(x1, values[k])))}
+                    << 32;
+            all |= bits;
+            held |= static_cast<std::uint8_t>((bits & gone) != 0) << list.which[k];
+        }
+        if (masks)
+            masks[w] =
+                all & first_bits(static_cast<unsigned>(std::min<std::size_t>(64, n - 64 * w)));
+    }
+    return held;
+}
 
 bool avx2_supported() {
     __builtin_cpu_init();

@@ -29,13 +29,28 @@ GRKPAGE_VBMI inline __m512i vbmi_step(__m512i x, __m512i first, __m512i second,
     return y;
 }
 
-// Journals the 64 bytes of `x` at `i`, translated to `y`, of which the first
-// `length` are real (`valid`). `previous` holds the last byte noted before
-// them in every lane, so that the compare with the byte before needs no
-// scalar step.
+// Each lane takes the lane before it; lane 0 itself. (The permutes below are
+// masked ones with every lane set: GCC takes the unmasked ones for reads of an
+// uninitialized vector.)
+GRKPAGE_VBMI inline __m512i one_back() {
+    return _mm512_set_epi64(0x3e3d3c3b3a393837, 0x363534333231302f, 0x2e2d2c2b2a292827,
+                            0x262524232221201f, 0x1e1d1c1b1a191817, 0x161514131211100f,
+                            0x0e0d0c0b0a090807, 0x0605040302010000);
+}
+
+// Lane `lane` of `v`.
+GRKPAGE_VBMI inline unsigned lane_of(__m512i v, unsigned lane) {
+    const __m512i at = _mm512_set1_epi8(static_cast<char>(lane));
+    return static_cast<std::uint8_t>(
+        _mm512_cvtsi512_si32(_mm512_maskz_permutexvar_epi8(~__mmask64{0}, at, v)));
+}
+
+// Journals the 64 bytes of `x` at `i`, translated to `y`, of which those in
+// `valid` are real. The destroyed bytes, side by side, each beside the one
+// before it: lane 0 beside the last destroyed byte noted.
 template <direction D>
-GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, unsigned length,
-                                      std::size_t i, journal_writer &journal, __m512i &previous) {
+GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, std::size_t i,
+                                      journal_writer &journal) {
     // Destroyed: from the upper half into the lower, or the plus-minus sign.
     __mmask64 gone = _mm512_mask_testn_epi8_mask(_mm512_movepi8_mask(x) & valid, y,
                                                  _mm512_set1_epi8(static_cast<char>(0x80)));
@@ -43,32 +58,26 @@ GRKPAGE_VBMI inline void vbmi_journal(__m512i x, __m512i y, __mmask64 valid, uns
         gone |= _mm512_mask_cmpeq_epi8_mask(
             valid, x, _mm512_set1_epi8(static_cast<char>(to_dos_destroyed_upper)));
     journal.lost_at[i / 64] = gone;
-    if (!gone) {
-        journal.last_gone = 0;
+    if (!gone)
         return;
-    }
-    // Each byte beside the one before it: lane 0 beside the last byte noted.
-    // (The permutes are masked ones with every lane set: GCC takes the
-    // unmasked ones for reads of an uninitialized vector.)
-    const __m512i one_back = _mm512_set_epi64(
-        0x3e3d3c3b3a393837, 0x363534333231302f, 0x2e2d2c2b2a292827, 0x262524232221201f,
-        0x1e1d1c1b1a191817, 0x161514131211100f, 0x0e0d0c0b0a090807, 0x0605040302010000);
-    const __m512i before = _mm512_mask_mov_epi8(
-        _mm512_maskz_permutexvar_epi8(~__mmask64{0}, one_back, x), 1, previous);
-    const __mmask64 same = _mm512_cmpeq_epi8_mask(x, before);
-    const __mmask64 repeat = gone & ((gone << 1) | journal.last_gone) & same;
-    const __mmask64 fresh = gone & ~repeat;
+    const auto count = static_cast<unsigned>(std::popcount(gone));
+    const __mmask64 in_use = first_bits(count);
+    const __m512i dense = _mm512_maskz_compress_epi8(gone, x);
+    const __m512i before =
+        _mm512_mask_mov_epi8(_mm512_maskz_permutexvar_epi8(~__mmask64{0}, one_back(), dense), 1,
+                             _mm512_set1_epi8(static_cast<char>(journal.last)));
+    __mmask64 repeat = _mm512_mask_cmpeq_epi8_mask(in_use, dense, before);
+    if (journal.last == journal_writer::none)
+        repeat &= ~__mmask64{1};
+    const __mmask64 fresh = in_use & ~repeat;
     const auto kept = static_cast<unsigned>(std::popcount(fresh));
     // A compress into a register, then a masked store: compressing straight to
     // memory is microcoded, and slow, on some processors.
     _mm512_mask_storeu_epi8(journal.originals + journal.kept, first_bits(kept),
-                            _mm512_maskz_compress_epi8(fresh, x));
+                            _mm512_maskz_compress_epi8(fresh, dense));
     journal.kept += kept;
-    journal.note_repeats(bmi2_gather{}(repeat, gone),
-                         static_cast<std::size_t>(std::popcount(gone)));
-    journal.last_gone = gone >> (length - 1) & 1;
-    previous = _mm512_maskz_permutexvar_epi8(~__mmask64{0},
-                                             _mm512_set1_epi8(static_cast<char>(length - 1)), x);
+    journal.note_repeats(repeat, count);
+    journal.last = lane_of(dense, count - 1);
 }
 
 template <direction D, bool Journal>
@@ -80,7 +89,6 @@ GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std
     // The journal's counters in a local: stores through its byte pointers
     // could otherwise alias them.
     journal_writer local = journal ? *journal : journal_writer{};
-    __m512i previous = _mm512_set1_epi8(static_cast<char>(local.last_byte));
     __mmask64 changed = 0, changes;
     std::size_t i = 0;
     for (; i + 64 <= n; i += 64) {
@@ -89,7 +97,7 @@ GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std
         _mm512_storeu_si512(out + i, y);
         changed |= changes;
         if constexpr (Journal)
-            vbmi_journal<D>(x, y, ~__mmask64{0}, 64, i, local, previous);
+            vbmi_journal<D>(x, y, ~__mmask64{0}, i, local);
     }
     if (i < n) {
         const auto length = static_cast<unsigned>(n - i); // below 64
@@ -99,10 +107,9 @@ GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std
         _mm512_mask_storeu_epi8(out + i, rest, y);
         changed |= changes & rest;
         if constexpr (Journal)
-            vbmi_journal<D>(x, y, rest, length, i, local, previous);
+            vbmi_journal<D>(x, y, rest, i, local);
     }
     if constexpr (Journal) {
-        local.last_byte = static_cast<std::uint8_t>(_mm512_cvtsi512_si32(previous));
         *journal = local;
         return journal->finish(changed != 0);
     }
@@ -111,46 +118,69 @@ GRKPAGE_VBMI translated vbmi_loop(const std::uint8_t *in, std::uint8_t *out, std
 
 } // namespace
 
-// A word of 64 bytes at a time: the fresh originals expanded into their
-// places, then each run of repeats filled from the byte before it, in six
-// steps that double the reach (a position takes from `reach` places back
-// while the one it takes from is itself still to fill).
-GRKPAGE_VBMI void place_avx512vbmi(std::uint8_t *bytes, std::size_t n, filled_journal undo) {
+// A word of 64 bytes at a time: its destroyed bytes side by side, the kept
+// ones expanded into their places among them and each repeat filled from the
+// one before it, in six steps that double the reach (a lane takes from `reach`
+// lanes back while the one it takes from is itself still to fill); then all of
+// them expanded into their places in the word.
+GRKPAGE_VBMI void place_avx512vbmi(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
+                                   placing &from) {
     const __m512i lanes = _mm512_set_epi64(
         0x3f3e3d3c3b3a3938, 0x3736353433323130, 0x2f2e2d2c2b2a2928, 0x2726252423222120,
         0x1f1e1d1c1b1a1918, 0x1716151413121110, 0x0f0e0d0c0b0a0908, 0x0706050403020100);
-    const std::uint8_t *originals = undo.originals.data();
-    std::size_t k = 0; // destroyed bytes so far
-    for (std::size_t word = 0; word < undo.lost_at.size(); ++word) {
-        const std::uint64_t gone = undo.lost_at[word];
+    for (std::size_t word = 0; word < journal_words(n); ++word) {
+        const std::uint64_t gone = lost_at[word];
         if (!gone)
             continue;
         const auto count = static_cast<unsigned>(std::popcount(gone));
-        std::uint64_t bits = undo.repeats[k / 64] >> (k % 64);
-        if (k % 64 && k / 64 + 1 < undo.repeats.size())
-            bits |= undo.repeats[k / 64 + 1] << (64 - k % 64);
-        k += count;
-        const std::uint64_t repeat = bmi2_scatter{}(bits & first_bits(count), gone);
-        const std::uint64_t fresh = gone & ~repeat;
+        const __mmask64 repeat = from.repeat_bits(count);
+        const __mmask64 fresh = first_bits(count) & ~repeat;
+        __m512i dense = _mm512_maskz_expandloadu_epi8(fresh, from.originals);
+        __mmask64 fill = repeat;
+        if (fill & 1) { // lane 0 repeats the last original taken before
+            dense = _mm512_mask_set1_epi8(dense, 1, static_cast<char>(from.originals[-1]));
+            fill &= ~__mmask64{1};
+        }
+        from.originals += std::popcount(fresh);
+        for (unsigned reach = 1; fill && reach < 64; reach *= 2) {
+            const __m512i back = _mm512_sub_epi8(lanes, _mm512_set1_epi8(static_cast<char>(reach)));
+            dense = _mm512_mask_mov_epi8(dense, fill,
+                                         _mm512_maskz_permutexvar_epi8(~__mmask64{0}, back, dense));
+            fill &= fill << reach;
+        }
         std::uint8_t *const at = bytes + word * 64;
         const __mmask64 valid =
             first_bits(static_cast<unsigned>(std::min<std::size_t>(64, n - word * 64)));
-        __m512i v =
-            _mm512_mask_expandloadu_epi8(_mm512_maskz_loadu_epi8(valid, at), fresh, originals);
-        originals += std::popcount(fresh);
-        __mmask64 fill = repeat;
-        if (fill & 1) { // the run goes on from the word before, whose bytes are back
-            v = _mm512_mask_set1_epi8(v, 1, static_cast<char>(at[-1]));
-            fill &= ~__mmask64{1};
-        }
-        for (unsigned reach = 1; fill && reach < 64; reach *= 2) {
-            const __m512i back = _mm512_sub_epi8(lanes, _mm512_set1_epi8(static_cast<char>(reach)));
-            v = _mm512_mask_mov_epi8(v, fill,
-                                     _mm512_maskz_permutexvar_epi8(~__mmask64{0}, back, v));
-            fill &= fill << reach;
-        }
-        _mm512_mask_storeu_epi8(at, valid, v);
+        _mm512_mask_storeu_epi8(
+            at, valid, _mm512_mask_expand_epi8(_mm512_maskz_loadu_epi8(valid, at), gone, dense));
     }
+}
+
+GRKPAGE_VBMI std::uint8_t classes_avx512vbmi(const std::uint8_t *bytes, std::size_t n,
+                                             std::uint8_t classes, const std::uint64_t *lost_at,
+                                             std::uint64_t *masks) {
+    const class_list list(classes);
+    __m512i values[std::size(journal_classes)];
+    for (unsigned k = 0; k < list.count; ++k)
+        values[k] = _mm512_set1_epi8(static_cast<char>(journal_classes[list.which[k]]));
+    std::uint8_t held = 0;
+    for (std::size_t w = 0; w < journal_words(n); ++w) {
+        const std::uint64_t gone = lost_at ? lost_at[w] : 0;
+        if (!masks && !gone)
+            continue;
+        const __mmask64 valid =
+            first_bits(static_cast<unsigned>(std::min<std::size_t>(64, n - 64 * w)));
+        const __m512i x = _mm512_maskz_loadu_epi8(valid, bytes + 64 * w);
+        std::uint64_t all = 0;
+        for (unsigned k = 0; k < list.count; ++k) {
+            const std::uint64_t bits = _mm512_mask_cmpeq_epi8_mask(valid, x, values[k]);
+            all |= bits;
+            held |= static_cast<std::uint8_t>((bits & gone) != 0) << list.which[k];
+        }
+        if (masks)
+            masks[w] = all;
+    }
+    return held;
 }
 
 bool avx512vbmi_supported() {

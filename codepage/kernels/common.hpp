@@ -5,6 +5,7 @@
 #include "codepage/kernels.hpp"
 #include "codepage/tables.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <type_traits>
@@ -66,45 +67,52 @@ constexpr unsigned bit_count(std::uint64_t x) {
 #endif
 }
 
-// Notes the destroyed bytes of the `length` bytes (1 to 64) at `was`, the
-// next after those noted before: bit p of `gone` set where byte p is
-// destroyed, of `same` where byte p equals byte p - 1 (bit 0 is worked out
-// here, from the last byte noted). A destroyed byte that repeats the byte just
-// before it, itself destroyed, costs a repeat bit and nothing more: frames
-// come in runs, and both masks come from vector compares. Only the other
-// destroyed bytes are kept, one at a time, each one's place among the
-// destroyed bytes giving the repeat bits in the order they are stored; or,
-// with a `Gather` (an instruction that gathers the bits of a mask, as BMI2's
-// pext), the repeat bits are gathered from their positions at once.
-struct count_places {};
-template <class Gather = count_places>
+// Notes the destroyed bytes of a piece of up to 64 bytes at `was`, the next
+// after those noted before: bit p of `gone` set where byte p is destroyed. A
+// destroyed byte equal to the destroyed byte noted before it, however far
+// back, costs a repeat bit and nothing more: a form's frames repeat, run after
+// run and row after row. The others are kept. One at a time, without a branch
+// on which it is: frames and lone symbols mix without a pattern.
 [[gnu::always_inline]] inline void note_piece(journal_writer &journal, const std::uint8_t *was,
-                                              std::uint64_t gone, std::uint64_t same,
-                                              unsigned length, Gather gather = {}) {
-    if (!gone) {
-        journal.last_gone = 0;
+                                              std::uint64_t gone) {
+    if (!gone)
         return;
-    }
-    same = (same & ~std::uint64_t{1}) | std::uint64_t{was[0] == journal.last_byte};
-    const std::uint64_t repeat = gone & ((gone << 1) | journal.last_gone) & same;
-    constexpr bool counted = std::is_same_v<Gather, count_places>;
     std::size_t kept = journal.kept;
-    std::uint64_t fresh_places = 0;
-    for (std::uint64_t fresh = gone & ~repeat; fresh; fresh &= fresh - 1) {
-        const int at = std::countr_zero(fresh);
-        journal.originals[kept++] = was[at];
-        if constexpr (counted)
-            fresh_places |= std::uint64_t{1}
-                            << bit_count(gone & first_bits(static_cast<unsigned>(at)));
+    unsigned last = journal.last, count = 0;
+    std::uint64_t repeats = 0;
+    for (; gone; gone &= gone - 1, ++count) {
+        const std::uint8_t b = was[std::countr_zero(gone)];
+        const bool repeat = b == last;
+        journal.originals[kept] = b; // kept < the bytes noted: in the room
+        kept += !repeat;
+        repeats |= std::uint64_t{repeat} << count;
+        last = b;
     }
     journal.kept = kept;
-    journal.last_gone = gone >> (length - 1) & 1;
-    journal.last_byte = was[length - 1];
-    const unsigned count = counted ? bit_count(gone) : static_cast<unsigned>(std::popcount(gone));
-    if constexpr (counted)
-        journal.note_repeats(~fresh_places & first_bits(count), count);
-    else
-        journal.note_repeats(gather(repeat, gone), count);
+    journal.last = last;
+    journal.note_repeats(repeats, count);
+}
+
+// The classes a kernel's classes_fn is asked for, as places in journal_classes.
+struct class_list {
+    unsigned which[std::size(journal_classes)] = {};
+    unsigned count = 0;
+    explicit class_list(std::uint8_t classes) {
+        for (unsigned c = 0; c < std::size(journal_classes); ++c)
+            if (classes >> c & 1)
+                which[count++] = c;
+    }
+};
+
+// Word `w` of the `n` bytes at `bytes`, as 64 bytes: in place, or copied into
+// `padded` with zeros after the end (no class is a 0) when fewer are left.
+inline const std::uint8_t *whole_word(const std::uint8_t *bytes, std::size_t n, std::size_t w,
+                                      std::uint8_t (&padded)[64]) {
+    const std::size_t length = std::min<std::size_t>(64, n - 64 * w);
+    if (length == 64)
+        return bytes + 64 * w;
+    std::fill(std::copy_n(bytes + 64 * w, length, padded), padded + 64, 0);
+    return padded;
 }
 
 // Bytes [i, n) with the portable loop: what a vector kernel leaves over.
@@ -170,7 +178,12 @@ translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t
                           journal_writer *);
 translated translate_avx512vbmi(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,
                                 journal_writer *);
-void place_avx512vbmi(std::uint8_t *bytes, std::size_t n, filled_journal undo);
+std::uint8_t classes_avx2(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
+                          const std::uint64_t *lost_at, std::uint64_t *masks);
+std::uint8_t classes_avx512vbmi(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
+                                const std::uint64_t *lost_at, std::uint64_t *masks);
+void place_avx512vbmi(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
+                      placing &from);
 #endif
 #ifdef __aarch64__
 translated translate_neon(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,

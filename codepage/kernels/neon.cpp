@@ -52,16 +52,12 @@ translated neon_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
                 gone = vorrq_u8(gone, vceqq_u8(x, vdupq_n_u8(to_dos_destroyed_upper)));
             const std::uint64_t mask = movemask(gone);
             local.lost_at[i / 64] |= mask << (i % 64);
-            if (!mask) {
-                local.last_gone = 0;
+            if (!mask)
                 continue;
-            }
             // From a copy: translating in place has overwritten `in` already.
             std::uint8_t was[16];
             vst1q_u8(was, x);
-            // Each byte beside the one before it: 0, then bytes 0-14.
-            const uint8x16_t one_back = vextq_u8(vdupq_n_u8(0), x, 15);
-            note_piece(local, was, mask, movemask(vceqq_u8(x, one_back)), 16);
+            note_piece(local, was, mask);
         }
     }
     return finish_vectors(in, out, i, n, D, journal, local, vmaxvq_u8(differ) != 0);

@@ -3,7 +3,10 @@
 #include "common.hpp"
 
 #include <algorithm>
-#include <cassert>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <cstring>
 
 namespace codepage {
@@ -41,23 +44,6 @@ template <direction D>
     return top_bits(gone);
 }
 
-// Bit p set where byte p of the `length` bytes at `was` equals byte p - 1;
-// bit 0 is left to note_piece.
-std::uint64_t same_as_before(const std::uint8_t *was, std::size_t length) {
-    std::uint64_t same = 0;
-    std::size_t j = 1;
-    if constexpr (bytes_in_order)
-        for (j = 0; j + 8 <= length; j += 8) {
-            std::uint64_t x;
-            std::memcpy(&x, was + j, 8);
-            const std::uint64_t before = x << 8 | (j ? was[j - 1] : 0);
-            same |= std::uint64_t{top_bits(zero_bytes(x ^ before))} << j;
-        }
-    for (j = std::max<std::size_t>(j, 1); j < length; ++j)
-        same |= std::uint64_t{was[j] == was[j - 1]} << j;
-    return same;
-}
-
 // Bytes [i, n) one lookup each, in pieces that end where a word of lost_at
 // does: each piece is translated 8 bytes to a word, its positions built in a
 // register without a branch per byte, and its destroyed bytes noted from a
@@ -92,8 +78,7 @@ bool portable_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std
         }
         if constexpr (Journal) {
             journal->lost_at[i / 64] |= gone << (i % 64);
-            note_piece(*journal, was, gone, gone ? same_as_before(was, length) : 0,
-                       static_cast<unsigned>(length));
+            note_piece(*journal, was, gone);
         }
         i += length;
     }
@@ -110,25 +95,80 @@ bool portable_part(const std::uint8_t *in, std::uint8_t *out, std::size_t i, std
     });
 }
 
-// A choice without a branch for each destroyed byte, as runs of frames and
-// lone symbols mix without a pattern.
-void place_portable(std::uint8_t *bytes, std::size_t n, filled_journal undo) {
-    const std::uint8_t *const originals = undo.originals.data();
-    std::size_t k = 0, next = 0;
-    for (std::size_t word = 0; word < undo.lost_at.size(); ++word)
-        for (std::uint64_t bits = undo.lost_at[word]; bits; bits &= bits - 1, ++k) {
-            const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-            assert(at < n && k / 64 < undo.repeats.size());
-            const bool repeat = undo.repeats[k / 64] >> (k % 64) & 1;
-            assert(repeat ? at > 0 : next < undo.originals.size());
-            // A repeat reads the byte before it, which is there (at > 0), and
-            // a fresh one the next original, which is there: never both.
-            const std::uint8_t before = bytes[at - repeat];
-            const std::uint8_t original = originals[next < undo.originals.size() ? next : 0];
-            bytes[at] = repeat ? before : original;
-            next += !repeat;
+namespace {
+
+// Bit p set where byte p of the 64 at `p` is `value`: four vector compares
+// where the processor always has them (SSE2 on x86-64), eight word operations
+// elsewhere.
+std::uint64_t equal_bits(const std::uint8_t *p, std::uint8_t value) {
+    std::uint64_t bits = 0;
+#ifdef __SSE2__
+    const __m128i v = _mm_set1_epi8(static_cast<char>(value));
+    for (int k = 0; k < 4; ++k) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * k));
+        bits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, v)))}
+                << 16 * k;
+    }
+#else
+    if constexpr (bytes_in_order)
+        for (int k = 0; k < 8; ++k) {
+            std::uint64_t x;
+            std::memcpy(&x, p + 8 * k, 8);
+            bits |= std::uint64_t{top_bits(zero_bytes(x ^ every_byte(value)))} << 8 * k;
         }
-    static_cast<void>(n);
+    else
+        for (int k = 0; k < 64; ++k)
+            bits |= std::uint64_t{p[k] == value} << k;
+#endif
+    return bits;
+}
+
+} // namespace
+
+std::uint8_t classes_portable(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
+                              const std::uint64_t *lost_at, std::uint64_t *masks) {
+    const class_list list(classes);
+    std::uint8_t held = 0;
+    for (std::size_t w = 0; w < journal_words(n); ++w) {
+        const std::uint64_t gone = lost_at ? lost_at[w] : 0;
+        if (!masks && !gone)
+            continue;
+        std::uint8_t padded[64];
+        const std::uint8_t *const p = whole_word(bytes, n, w, padded);
+        std::uint64_t all = 0;
+        for (unsigned k = 0; k < list.count; ++k) {
+            const std::uint64_t bits = equal_bits(p, journal_classes[list.which[k]]);
+            all |= bits;
+            held |= static_cast<std::uint8_t>((bits & gone) != 0) << list.which[k];
+        }
+        if (masks)
+            masks[w] =
+                all & first_bits(static_cast<unsigned>(std::min<std::size_t>(64, n - 64 * w)));
+    }
+    return held;
+}
+
+// Without a branch, as runs of frames and lone symbols mix without a
+// pattern, and without a chain from one byte to the next: a repeat is the
+// last original taken (the one before `next`; the first destroyed byte is
+// never a repeat), any other destroyed byte the next original.
+void place_portable(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
+                    placing &from) {
+    const std::uint8_t *const originals = from.originals;
+    std::size_t next = 0;
+    for (std::size_t word = 0; word < journal_words(n); ++word) {
+        std::uint64_t gone = lost_at[word];
+        if (!gone)
+            continue;
+        const std::uint64_t repeat = from.repeat_bits(bit_count(gone));
+        for (unsigned k = 0; gone; gone &= gone - 1, ++k) {
+            const std::size_t again = repeat >> k & 1;
+            bytes[word * 64 + static_cast<std::size_t>(std::countr_zero(gone))] =
+                originals[next - again];
+            next += 1 - again;
+        }
+    }
+    from.originals += next;
 }
 
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,

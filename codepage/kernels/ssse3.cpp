@@ -50,13 +50,6 @@ template <direction D> GRKPAGE_SSSE3 inline std::uint64_t ssse3_destroyed(__m128
     return static_cast<std::uint16_t>(_mm_movemask_epi8(gone));
 }
 
-// Bit i set where byte i of `x` equals the byte before it, the last of
-// `before` for byte 0.
-GRKPAGE_SSSE3 inline std::uint64_t ssse3_same_as_before(__m128i x, __m128i before) {
-    return static_cast<std::uint16_t>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_alignr_epi8(x, before, 15))));
-}
-
 template <direction D>
 GRKPAGE_SSSE3 translated ssse3_loop(const std::uint8_t *in, std::uint8_t *out, std::size_t n,
                                     journal_writer *journal) {
@@ -89,18 +82,13 @@ GRKPAGE_SSSE3 translated ssse3_loop(const std::uint8_t *in, std::uint8_t *out, s
         if (!journal)
             continue;
         local.lost_at[i / 64] = gone; // i is a multiple of 64
-        if (!gone) {
-            local.last_gone = 0;
+        if (!gone)
             continue;
-        }
         // From a copy: translating in place has overwritten `in` already.
         alignas(16) std::uint8_t was[64];
-        std::uint64_t same = 0;
-        for (int k = 0; k < 4; ++k) {
+        for (int k = 0; k < 4; ++k)
             _mm_store_si128(reinterpret_cast<__m128i *>(was + 16 * k), x[k]);
-            same |= ssse3_same_as_before(x[k], k ? x[k - 1] : _mm_setzero_si128()) << 16 * k;
-        }
-        note_piece(local, was, gone, same, 64);
+        note_piece(local, was, gone);
     }
     const __m128i zero = _mm_setzero_si128();
     const bool changed = _mm_movemask_epi8(_mm_cmpeq_epi8(differ, zero)) != 0xFFFF;

@@ -14,7 +14,9 @@ namespace {
 using bytes = std::vector<std::uint8_t>;
 using in_place = void (*)(std::span<std::uint8_t>);
 using journaled = translated (*)(std::span<const std::uint8_t>, std::span<std::uint8_t>, journal);
-using undoing = void (*)(std::span<std::uint8_t>, filled_journal);
+using keeping = kept_journal (*)(std::span<const std::uint8_t>, filled_journal,
+                                 std::span<std::uint8_t>, std::size_t &);
+using undoing = void (*)(std::span<std::uint8_t>, kept_journal);
 
 void require(bool holds) {
     if (!holds)
@@ -25,7 +27,7 @@ void require(bool holds) {
 // the same, and the same length, with nothing written past the end; and each
 // piece's journal undoes it to exactly the original.
 bytes translate_every_way(const bytes &text, std::size_t cut, in_place whole, journaled piecewise,
-                          undoing undo) {
+                          keeping keep, undoing undo) {
     bytes once = text;
     whole(once);
     require(once.size() == text.size());
@@ -38,6 +40,7 @@ bytes translate_every_way(const bytes &text, std::size_t cut, in_place whole, jo
     std::vector<std::uint64_t> lost_at(words), repeats(words);
     bytes originals(text.size() + 1);
     bytes undone(text.size());
+    std::vector<std::uint64_t> room(text.size() / 8 + 1); // kept_room(size) bytes
     for (auto [from, to] : {std::pair{std::size_t{0}, cut}, {cut, text.size()}}) {
         const std::size_t n = to - from;
         std::fill(originals.begin(), originals.end(), guard);
@@ -46,9 +49,15 @@ bytes translate_every_way(const bytes &text, std::size_t cut, in_place whole, jo
         require(t.originals <= t.lost && t.lost <= n && originals[t.originals] == guard);
         require(t.changed == !std::equal(in.begin() + from, in.begin() + to, out.begin() + from));
         std::copy(out.begin() + from, out.begin() + to, undone.begin() + from);
-        undo(std::span(undone).subspan(from, n),
-             {std::span(lost_at).first((n + 63) / 64), std::span(repeats).first((t.lost + 63) / 64),
-              std::span(originals).first(t.originals)});
+        const auto piece = std::span(undone).subspan(from, n);
+        std::size_t used = 0;
+        const kept_journal kept = keep(
+            piece,
+            {std::span(lost_at).first((n + 63) / 64), std::span(repeats).first((t.lost + 63) / 64),
+             std::span(originals).first(t.originals)},
+            {reinterpret_cast<std::uint8_t *>(room.data()), room.size() * 8}, used);
+        require(used <= kept_room(n));
+        undo(piece, kept);
     }
     require(undone == text);
     require(pieces.back() == guard);
@@ -65,10 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bytes text(data + 1, data + size);
     const std::size_t cut = text.empty() ? 0 : data[0] % (text.size() + 1);
 
-    const bytes windows =
-        translate_every_way(text, cut, dos_to_windows, dos_to_windows, undo_dos_to_windows);
-    const bytes dos =
-        translate_every_way(text, cut, windows_to_dos, windows_to_dos, undo_windows_to_dos);
+    const bytes windows = translate_every_way(text, cut, dos_to_windows, dos_to_windows,
+                                              keep_dos_to_windows, undo_dos_to_windows);
+    const bytes dos = translate_every_way(text, cut, windows_to_dos, windows_to_dos,
+                                          keep_windows_to_dos, undo_windows_to_dos);
     bytes back_to_dos = windows, back_to_windows = dos;
     windows_to_dos(back_to_dos);
     dos_to_windows(back_to_windows);
