@@ -1,10 +1,7 @@
 #include "codepage.hpp"
 
 #include "kernels.hpp"
-#include "tables.hpp"
 
-#include <algorithm>
-#include <bit>
 #include <cassert>
 
 namespace {

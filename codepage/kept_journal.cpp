@@ -142,7 +142,7 @@ void spell_out(filled_journal filled, std::size_t count, std::uint8_t *out) {
 void undo_positions(const codepage::kernel &kernel, std::span<std::uint8_t> bytes,
                     filled_journal filled, direction back) {
     kernel.run(bytes.data(), bytes.data(), bytes.size(), back, nullptr);
-    codepage::placing from{filled.repeats.data(), filled.repeats.size(), filled.originals.data()};
+    codepage::placing from{filled.repeats.data(), filled.repeats.size(), filled.originals};
     kernel.place(bytes.data(), bytes.size(), filled.lost_at.data(), from);
 }
 
@@ -225,7 +225,7 @@ void undo_with(const kernel &kernel, std::span<std::uint8_t> bytes, kept_journal
         }
         return;
     }
-    placing from{undo.repeats.data(), undo.repeats.size(), undo.originals.data()};
+    placing from{undo.repeats.data(), undo.repeats.size(), undo.originals};
     bit_reader positions{undo.positions.data()};
     std::uint64_t lost_at[piece / 64];
     for (std::size_t start = 0; start < n; start += piece) {

@@ -16,8 +16,8 @@ constexpr bool always() {
 constexpr kernel every_kernel[] = {
     {"portable", always, translate_portable, classes_portable, place_portable},
 #ifdef GRKPAGE_X86
-    {"ssse3", ssse3_supported, translate_ssse3, classes_portable, place_portable},
-    {"avx2", avx2_supported, translate_avx2, classes_avx2, place_portable},
+    {"ssse3", ssse3_supported, translate_ssse3, classes_portable, place_ssse3},
+    {"avx2", avx2_supported, translate_avx2, classes_avx2, place_ssse3},
     {"avx512vbmi", avx512vbmi_supported, translate_avx512vbmi, classes_avx512vbmi,
      place_avx512vbmi},
 #endif

@@ -55,12 +55,14 @@ using kernel_fn = translated (*)(const std::uint8_t *in, std::uint8_t *out, std:
                                  direction, journal_writer *);
 
 // Where an undo takes the destroyed bytes from, and how far it has got: the
-// repeat bits (none where no destroyed byte repeats), and the originals not
-// yet taken; the one before them, once one is taken, is what a repeat repeats.
+// repeat bits (none where no destroyed byte repeats), and the originals, of
+// which `next` is the next to take; the one before it, once one is taken, is
+// what a repeat repeats.
 struct placing {
     const std::uint64_t *repeats;
     std::size_t repeat_words;
-    const std::uint8_t *originals;
+    std::span<const std::uint8_t> originals;
+    std::size_t next = 0;  // originals taken so far
     std::size_t taken = 0; // destroyed bytes put back so far
 
     // The repeat bits of the next `count` (1 to 64) destroyed bytes, which
@@ -96,7 +98,9 @@ struct kernel {
     place_fn place;
 };
 
-// A destroyed byte at a time, for any processor.
+// The portable kernel's: a word's bytes compared with each class eight at a
+// time (sixteen where SSE2 is always there), the destroyed bytes put back one
+// at a time; for any processor.
 std::uint8_t classes_portable(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
                               const std::uint64_t *lost_at, std::uint64_t *masks);
 void place_portable(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,

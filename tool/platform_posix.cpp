@@ -206,7 +206,7 @@ template <class Each> void for_each_terminating(Each each) {
 // signal; at its hard value the kernel sends SIGKILL, which nothing survives.
 // Where the two are equal, as bash's ulimit -t sets them, the soft limit is
 // lowered to a third of the hard one. Putting the file in hand back takes less
-// CPU time than its rewrite has taken so far, on any content (at most 0.93
+// CPU time than its rewrite has taken so far, on any content (at most 0.94
 // times, bench/rollback), which is at most the time used up to SIGXCPU: the
 // other two thirds leave room for it twice over. The kernel takes a soft limit
 // of 0 for 1 s, so 1 s is the least.

@@ -80,7 +80,10 @@ GRKPAGE_AVX2 translated avx2_loop(const std::uint8_t *in, std::uint8_t *out, std
         alignas(32) std::uint8_t was[64];
         _mm256_store_si256(reinterpret_cast<__m256i *>(was), x0);
         _mm256_store_si256(reinterpret_cast<__m256i *>(was + 32), x1);
-        note_piece(local, was, gone);
+        if (bit_count(gone) > 8)
+            note_word(local, was, gone);
+        else
+            note_piece(local, was, gone);
     }
     return finish_vectors(in, out, i, n, D, journal, local, !_mm256_testz_si256(differ, differ));
 }

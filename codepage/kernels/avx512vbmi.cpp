@@ -135,13 +135,14 @@ GRKPAGE_VBMI void place_avx512vbmi(std::uint8_t *bytes, std::size_t n, const std
         const auto count = static_cast<unsigned>(std::popcount(gone));
         const __mmask64 repeat = from.repeat_bits(count);
         const __mmask64 fresh = first_bits(count) & ~repeat;
-        __m512i dense = _mm512_maskz_expandloadu_epi8(fresh, from.originals);
+        __m512i dense = _mm512_maskz_expandloadu_epi8(fresh, from.originals.data() + from.next);
         __mmask64 fill = repeat;
         if (fill & 1) { // lane 0 repeats the last original taken before
-            dense = _mm512_mask_set1_epi8(dense, 1, static_cast<char>(from.originals[-1]));
+            dense =
+                _mm512_mask_set1_epi8(dense, 1, static_cast<char>(from.originals[from.next - 1]));
             fill &= ~__mmask64{1};
         }
-        from.originals += std::popcount(fresh);
+        from.next += static_cast<std::size_t>(std::popcount(fresh));
         for (unsigned reach = 1; fill && reach < 64; reach *= 2) {
             const __m512i back = _mm512_sub_epi8(lanes, _mm512_set1_epi8(static_cast<char>(reach)));
             dense = _mm512_mask_mov_epi8(dense, fill,

@@ -6,6 +6,7 @@
 #include "codepage/tables.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <type_traits>
@@ -133,9 +134,66 @@ inline translated finish_vectors(const std::uint8_t *in, std::uint8_t *out, std:
 }
 
 #ifdef GRKPAGE_X86
-// BMI2's pext, which gathers the repeat bits for note_piece: every processor
-// with AVX2 or AVX-512 but one family of AMD's has it, and fast. In two halves
-// on a 32-bit processor.
+// For each 8-bit mask, the byte shuffle that packs the bytes it selects to
+// the front (0x80, a zero, after them).
+inline constexpr auto left_pack = [] {
+    std::array<std::uint64_t, 256> shuffles{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        unsigned k = 0;
+        for (unsigned b = 0; b < 8; ++b)
+            if (mask >> b & 1)
+                shuffles[mask] |= std::uint64_t{b} << (8 * k++);
+        for (; k < 8; ++k)
+            shuffles[mask] |= std::uint64_t{0x80} << (8 * k);
+    }
+    return shuffles;
+}();
+
+// The bytes of the 64 at `from` where `mask` is set, packed to `to`, 8 at a
+// time (`to` has room for 8 past the last); returns how many.
+__attribute__((target("ssse3"))) inline unsigned pack_bytes(const std::uint8_t *from,
+                                                            std::uint64_t mask, std::uint8_t *to) {
+    unsigned count = 0;
+    for (unsigned g = 0; g < 8 && mask >> (8 * g); ++g) {
+        const unsigned eight = mask >> (8 * g) & 0xFF;
+        const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from + 8 * g));
+        const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&left_pack[eight]));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(to + count), _mm_shuffle_epi8(x, order));
+        count += bit_count(eight);
+    }
+    return count;
+}
+
+// note_piece for a word of 64 bytes with many destroyed: the destroyed bytes
+// packed side by side, each compared with the one before it 16 at a time, and
+// those that do not repeat packed again into the originals. The originals are
+// written 8 bytes at a time: the room past them is that of the bytes still to
+// come, 64 or more in a whole word.
+__attribute__((target("ssse3"))) inline void
+note_word(journal_writer &journal, const std::uint8_t *was, std::uint64_t gone) {
+    alignas(16) std::uint8_t dense[1 + 64 + 16] = {}; // the last destroyed byte noted, then these
+    dense[0] = static_cast<std::uint8_t>(journal.last);
+    const unsigned count = pack_bytes(was, gone, dense + 1);
+    std::uint64_t repeat = 0;
+    for (unsigned v = 0; v < 4 && 16 * v < count; ++v) {
+        const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i *>(dense + 1 + 16 * v));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i *>(dense + 16 * v));
+        repeat |= std::uint64_t{static_cast<std::uint16_t>(
+                      _mm_movemask_epi8(_mm_cmpeq_epi8(now, before)))}
+                  << 16 * v;
+    }
+    repeat &= first_bits(count);
+    if (journal.last == journal_writer::none)
+        repeat &= ~std::uint64_t{1};
+    journal.kept +=
+        pack_bytes(dense + 1, first_bits(count) & ~repeat, journal.originals + journal.kept);
+    journal.last = dense[count];
+    journal.note_repeats(repeat, count);
+}
+
+// BMI2's pext, which gathers a kept journal's position bits from the bytes
+// where a destroyed byte could be: every processor with AVX2 or AVX-512 but
+// one family of AMD's has it, and fast. In two halves on a 32-bit processor.
 struct bmi2_gather {
     __attribute__((target("bmi2"))) std::uint64_t operator()(std::uint64_t x,
                                                              std::uint64_t mask) const {
@@ -151,8 +209,8 @@ struct bmi2_gather {
     }
 };
 
-// BMI2's pdep, which spreads the repeat bits of a word's destroyed bytes over
-// their places, the inverse of bmi2_gather.
+// BMI2's pdep, which spreads them back over those bytes when the journal is
+// undone, the inverse of bmi2_gather.
 struct bmi2_scatter {
     __attribute__((target("bmi2"))) std::uint64_t operator()(std::uint64_t x,
                                                              std::uint64_t mask) const {
@@ -182,6 +240,7 @@ std::uint8_t classes_avx2(const std::uint8_t *bytes, std::size_t n, std::uint8_t
                           const std::uint64_t *lost_at, std::uint64_t *masks);
 std::uint8_t classes_avx512vbmi(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
                                 const std::uint64_t *lost_at, std::uint64_t *masks);
+void place_ssse3(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at, placing &from);
 void place_avx512vbmi(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
                       placing &from);
 #endif

@@ -154,8 +154,8 @@ std::uint8_t classes_portable(const std::uint8_t *bytes, std::size_t n, std::uin
 // never a repeat), any other destroyed byte the next original.
 void place_portable(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
                     placing &from) {
-    const std::uint8_t *const originals = from.originals;
-    std::size_t next = 0;
+    const std::uint8_t *const originals = from.originals.data();
+    std::size_t next = from.next;
     for (std::size_t word = 0; word < journal_words(n); ++word) {
         std::uint64_t gone = lost_at[word];
         if (!gone)
@@ -168,7 +168,7 @@ void place_portable(std::uint8_t *bytes, std::size_t n, const std::uint64_t *los
             next += 1 - again;
         }
     }
-    from.originals += next;
+    from.next = next;
 }
 
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,

@@ -88,7 +88,10 @@ GRKPAGE_SSSE3 translated ssse3_loop(const std::uint8_t *in, std::uint8_t *out, s
         alignas(16) std::uint8_t was[64];
         for (int k = 0; k < 4; ++k)
             _mm_store_si128(reinterpret_cast<__m128i *>(was + 16 * k), x[k]);
-        note_piece(local, was, gone);
+        if (bit_count(gone) > 8)
+            note_word(local, was, gone);
+        else
+            note_piece(local, was, gone);
     }
     const __m128i zero = _mm_setzero_si128();
     const bool changed = _mm_movemask_epi8(_mm_cmpeq_epi8(differ, zero)) != 0xFFFF;
@@ -96,6 +99,107 @@ GRKPAGE_SSSE3 translated ssse3_loop(const std::uint8_t *in, std::uint8_t *out, s
 }
 
 } // namespace
+
+namespace {
+
+// For each 8-bit mask of slots, a byte shuffle: for a set slot j, the place
+// of its byte among those set (how many set bits come before j), plus `from`;
+// 0x80 (a zero) for the others, unless `every`.
+constexpr std::array<std::uint64_t, 256> shuffles(unsigned from, bool every) {
+    std::array<std::uint64_t, 256> table{};
+    for (unsigned mask = 0; mask < 256; ++mask)
+        for (unsigned j = 0, before = 0; j < 8; ++j) {
+            const bool set = mask >> j & 1;
+            const unsigned place = set || every ? before + from - !set : 0x80;
+            table[mask] |= std::uint64_t{place} << (8 * j);
+            before += set;
+        }
+    return table;
+}
+
+// Slot j of a dense run takes the byte at this place in a window that begins
+// one before the next original: its own original if it is set (fresh), the
+// last one taken before it if not (a repeat).
+constexpr auto own_or_before = shuffles(1, true);
+// Place p of a word takes the byte at this place among the destroyed ones.
+constexpr auto among_destroyed = shuffles(0, false);
+// 0xFF for each set slot.
+constexpr auto byte_masks = [] {
+    std::array<std::uint64_t, 256> table{};
+    for (unsigned mask = 0; mask < 256; ++mask)
+        for (unsigned j = 0; j < 8; ++j)
+            table[mask] |= std::uint64_t{mask >> j & 1 ? 0xFFu : 0u} << (8 * j);
+    return table;
+}();
+
+// How many bits an 8-bit mask has set.
+constexpr auto set_bits = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned mask = 0; mask < 256; ++mask)
+        table[mask] = static_cast<std::uint8_t>(std::popcount(mask));
+    return table;
+}();
+
+// 16 bytes at `at` of `bytes`, as zeros where they fall outside.
+[[gnu::always_inline]] GRKPAGE_SSSE3 inline __m128i window(std::span<const std::uint8_t> bytes,
+                                                           std::ptrdiff_t at) {
+    if (at >= 0 && static_cast<std::size_t>(at) + 16 <= bytes.size())
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes.data() + at));
+    alignas(16) std::uint8_t copy[16] = {};
+    for (std::ptrdiff_t k = 0; k < 16; ++k)
+        if (at + k >= 0 && static_cast<std::size_t>(at + k) < bytes.size())
+            copy[k] = bytes[static_cast<std::size_t>(at + k)];
+    return _mm_load_si128(reinterpret_cast<const __m128i *>(copy));
+}
+
+GRKPAGE_SSSE3 inline __m128i loaded(const std::uint64_t &shuffle) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&shuffle));
+}
+
+} // namespace
+
+// A word at a time, 8 bytes to a shuffle: the destroyed bytes side by side,
+// each fresh one from the originals and each repeat the last original taken
+// before it, then each where it goes in the word, the other bytes kept.
+GRKPAGE_SSSE3 void place_ssse3(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
+                               placing &from) {
+    for (std::size_t w = 0; w < journal_words(n); ++w) {
+        const std::uint64_t gone = lost_at[w];
+        if (!gone)
+            continue;
+        const unsigned count = bit_count(gone);
+        const std::uint64_t fresh = first_bits(count) & ~from.repeat_bits(count);
+        alignas(16) std::uint8_t dense[64 + 16];
+        for (unsigned g = 0; 8 * g < count; ++g) {
+            const unsigned set = fresh >> (8 * g) & 0xFF;
+            const __m128i near = window(from.originals, static_cast<std::ptrdiff_t>(from.next) - 1);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(dense + 8 * g),
+                             _mm_shuffle_epi8(near, loaded(own_or_before[set])));
+            from.next += set_bits[set];
+        }
+        // A short last word through a copy, so that every load and store is whole.
+        const std::size_t length = std::min<std::size_t>(64, n - 64 * w);
+        alignas(16) std::uint8_t copy[64];
+        std::uint8_t *const word = length == 64 ? bytes + 64 * w : copy;
+        if (length < 64)
+            std::copy_n(bytes + 64 * w, length, copy);
+        unsigned before = 0;
+        for (unsigned g = 0; g < 8; ++g) {
+            const unsigned set = gone >> (8 * g) & 0xFF;
+            if (!set)
+                continue;
+            const __m128i taken =
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(dense + before)),
+                                 loaded(among_destroyed[set]));
+            const __m128i kept = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(word + 8 * g));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(word + 8 * g),
+                             _mm_or_si128(_mm_andnot_si128(loaded(byte_masks[set]), kept), taken));
+            before += set_bits[set];
+        }
+        if (length < 64)
+            std::copy_n(copy, length, bytes + 64 * w);
+    }
+}
 
 bool ssse3_supported() {
     __builtin_cpu_init();
