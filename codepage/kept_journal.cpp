@@ -127,15 +127,14 @@ constexpr std::size_t word_bytes(std::size_t bits) {
     return journal_words(bits) * 8;
 }
 
-// Every destroyed byte in order, from the repeats and the originals.
+// Every destroyed byte in order, from the repeats and the originals: a repeat
+// is the last original taken (the first destroyed byte never is one).
 void spell_out(filled_journal filled, std::size_t count, std::uint8_t *out) {
-    const std::uint8_t *original = filled.originals.data();
-    unsigned last = 0;
+    std::size_t next = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        const bool again = filled.repeats[k / 64] >> (k % 64) & 1;
-        last = again ? last : *original;
-        original += !again;
-        out[k] = static_cast<std::uint8_t>(last);
+        const std::size_t again = filled.repeats[k / 64] >> (k % 64) & 1;
+        out[k] = filled.originals[next - again];
+        next += 1 - again;
     }
 }
 
