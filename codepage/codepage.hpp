@@ -69,11 +69,14 @@ translated windows_to_dos(std::span<const std::uint8_t> from, std::span<std::uin
 // was destroyed. The repeat bits are left out where they would cost more than
 // the repeats they spare (then every destroyed byte is in `originals`). A
 // journal with no classes and as many originals as there are bytes holds the
-// bytes themselves, where anything else would be larger.
+// bytes themselves, where anything else would be larger. Where the destroyed
+// bytes are few, the journal is their offsets and their originals alone, with
+// no classes, found without looking at the rest of the translation.
 struct kept_journal {
     std::uint8_t classes = 0;
     std::span<const std::uint64_t> positions, repeats;
     std::span<const std::uint8_t> originals;
+    std::span<const std::uint32_t> offsets;
 };
 
 // The values a destroyed byte becomes, in either direction.

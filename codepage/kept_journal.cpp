@@ -150,6 +150,28 @@ std::uint8_t possible_classes(direction back) {
     return back == direction::from_dos ? classes_to_dos : classes_to_windows;
 }
 
+// Whether `count` destroyed bytes of `n` are so few that their offsets and
+// originals take no more than a sixty-fourth of the bytes: less than a bit
+// for each space of prose alone, so that looking through the translation for
+// where a destroyed byte could be would cost time and save no room.
+bool few(std::size_t count, std::size_t n) {
+    return n <= UINT32_MAX && (sizeof(std::uint32_t) + 1) * count <= n / 64;
+}
+
+// Each destroyed byte's offset, then every destroyed byte in order.
+kept_journal keep_offsets(filled_journal filled, std::size_t count, std::span<std::uint8_t> room,
+                          std::size_t &used) {
+    auto *const offsets = reinterpret_cast<std::uint32_t *>(room.data());
+    std::size_t k = 0;
+    for (std::size_t w = 0; w < filled.lost_at.size(); ++w)
+        for (std::uint64_t bits = filled.lost_at[w]; bits; bits &= bits - 1)
+            offsets[k++] = static_cast<std::uint32_t>(64 * w + std::countr_zero(bits));
+    std::uint8_t *const originals = room.data() + sizeof(std::uint32_t) * count;
+    spell_out(filled, count, originals);
+    used = kept_room(sizeof(std::uint32_t) * count + count);
+    return {0, {}, {}, {originals, count}, {offsets, count}};
+}
+
 } // namespace
 
 namespace codepage {
@@ -167,6 +189,8 @@ kept_journal keep_with(const kernel &kernel, std::span<const std::uint8_t> trans
         count += static_cast<std::size_t>(codepage::bit_count(filled.lost_at[w]));
     if (count == 0)
         return {};
+    if (few(count, n))
+        return keep_offsets(filled, count, room, used);
     const std::uint8_t classes =
         kernel.classes(translation.data(), n, possible, filled.lost_at.data(), nullptr);
     // A bit for each byte of those classes, a piece at a time.
@@ -190,9 +214,9 @@ kept_journal keep_with(const kernel &kernel, std::span<const std::uint8_t> trans
         std::copy(translation.begin(), translation.end(), room.begin());
         undo_positions(kernel, room.first(n), filled, back);
         used = kept_room(n);
-        return {0, {}, {}, room.first(n)};
+        return {0, {}, {}, room.first(n), {}};
     }
-    kept_journal packed{classes, {words, position_bytes / 8}, {}, {}};
+    kept_journal packed{classes, {words, position_bytes / 8}, {}, {}, {}};
     std::uint8_t *at = room.data() + position_bytes;
     if (with_repeats) {
         std::copy_n(filled.repeats.begin(), repeat_bytes / 8,
@@ -216,7 +240,11 @@ void undo_with(const kernel &kernel, std::span<std::uint8_t> bytes, kept_journal
                direction back) {
     const std::size_t n = bytes.size();
     if (undo.classes == 0) {
-        if (!undo.originals.empty()) { // kept whole
+        if (!undo.offsets.empty()) { // a few destroyed bytes
+            kernel.run(bytes.data(), bytes.data(), n, back, nullptr);
+            for (std::size_t k = 0; k < undo.offsets.size(); ++k)
+                bytes[undo.offsets[k]] = undo.originals[k];
+        } else if (!undo.originals.empty()) { // kept whole
             assert(undo.originals.size() == n);
             std::copy(undo.originals.begin(), undo.originals.end(), bytes.begin());
         } else { // nothing was destroyed

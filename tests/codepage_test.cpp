@@ -206,16 +206,18 @@ TEST(Translate, EmptyInputIsFine) {
 
 // A file is translated a block at a time; the cut must never matter, and each
 // block's journal, as kept, must give back exactly the original of that block:
-// on forms (kept with repeats), on random bytes (without) and on symbols alone
-// (the bytes kept whole).
+// on forms (kept with repeats), on random bytes (without), on symbols alone
+// (the bytes kept whole) and on prose with two frames, a euro sign and an
+// undefined byte in it (the few destroyed bytes kept by offset).
 TEST(Translate, PiecesGiveTheWholesBytesAndUndoToTheOriginal) {
     std::mt19937 random(737);
-    bytes form(1000), noise(1000), symbols(1000);
+    bytes form(1000), noise(1000), symbols(1000), prose(1000);
+    const std::uint8_t frames[] = {0xCD, 0xBA, 0xC4, 0xB3}, odd[] = {0xC4, 0xB3, 0x80, 0x81};
     for (std::size_t i = 0; i < form.size(); ++i) {
-        const std::uint8_t frames[] = {0xCD, 0xBA, 0xC4, 0xB3};
         form[i] = i % 80 < 40 ? frames[i / 80 % 4] : (i % 7 ? 'a' + i % 26 : ' ');
         noise[i] = static_cast<std::uint8_t>(random());
         symbols[i] = static_cast<std::uint8_t>(0xB0 + random() % 48);
+        prose[i] = i % 250 == 100 ? odd[i / 250] : i % 6 ? 'a' + i % 26 : ' ';
     }
     using journaled =
         translated (*)(std::span<const std::uint8_t>, std::span<std::uint8_t>, journal);
@@ -234,8 +236,8 @@ TEST(Translate, PiecesGiveTheWholesBytesAndUndoToTheOriginal) {
     const std::span<std::uint8_t> keep_in(reinterpret_cast<std::uint8_t *>(room_words.data()),
                                           room_words.size() * 8);
     const journal room{lost_at, repeats, originals};
-    int with_repeats = 0, without = 0, whole = 0;
-    for (const bytes &text : {form, noise, symbols})
+    int with_repeats = 0, without = 0, whole = 0, by_offset = 0;
+    for (const bytes &text : {form, noise, symbols, prose})
         for (const auto &[translate, keep, undo] : directions) {
             bytes once = text;
             translate(text, once, room);
@@ -257,7 +259,8 @@ TEST(Translate, PiecesGiveTheWholesBytesAndUndoToTheOriginal) {
                     EXPECT_LE(used, kept_room(piece.size())) << "larger than the bytes";
                     with_repeats += !kept.repeats.empty();
                     without += kept.classes && kept.repeats.empty();
-                    whole += !kept.classes && !kept.originals.empty();
+                    whole += !kept.classes && kept.originals.size() == piece.size();
+                    by_offset += !kept.offsets.empty();
                     undo(piece, kept);
                 }
                 EXPECT_EQ(pieces, text) << "undone, cut at " << cut;
@@ -266,7 +269,8 @@ TEST(Translate, PiecesGiveTheWholesBytesAndUndoToTheOriginal) {
                 EXPECT_EQ(pieces, once) << "cut at " << cut;
             }
         }
-    EXPECT_TRUE(with_repeats && without && whole) << "each way of keeping a journal undone";
+    EXPECT_TRUE(with_repeats && without && whole && by_offset)
+        << "each way of keeping a journal undone";
 }
 
 TEST(Translate, CopyingFormLeavesItsSourceAsItWas) {
