@@ -69,21 +69,19 @@ bool has_bmi2() {
 }
 #endif
 
-bit_fn gather() {
-#ifdef GRKPAGE_X86
-    static const bit_fn chosen = has_bmi2() ? gather_bmi2 : gather_by_loop;
-    return chosen;
-#else
-    return gather_by_loop;
-#endif
-}
+// The pair a kept journal's bits are gathered and scattered with: BMI2's
+// where the processor has it, else the loops.
+struct bit_moves {
+    bit_fn gather, scatter;
+};
 
-bit_fn scatter() {
+bit_moves chosen_bit_moves() {
 #ifdef GRKPAGE_X86
-    static const bit_fn chosen = has_bmi2() ? scatter_bmi2 : scatter_by_loop;
+    static const bit_moves chosen = has_bmi2() ? bit_moves{gather_bmi2, scatter_bmi2}
+                                               : bit_moves{gather_by_loop, scatter_by_loop};
     return chosen;
 #else
-    return scatter_by_loop;
+    return {gather_by_loop, scatter_by_loop};
 #endif
 }
 
@@ -196,6 +194,7 @@ kept_journal keep_with(const kernel &kernel, std::span<const std::uint8_t> trans
     // A bit for each byte of those classes, a piece at a time.
     auto *const words = reinterpret_cast<std::uint64_t *>(room.data());
     bit_writer positions{words};
+    const bit_fn gather = chosen_bit_moves().gather;
     for (std::size_t start = 0; start < n && word_bytes(positions.at) < n; start += piece) {
         const std::size_t length = std::min(piece, n - start);
         std::uint64_t candidates[piece / 64];
@@ -203,7 +202,7 @@ kept_journal keep_with(const kernel &kernel, std::span<const std::uint8_t> trans
         const std::uint64_t *const gone = filled.lost_at.data() + start / 64;
         for (std::size_t w = 0; w < journal_words(length); ++w) {
             assert((gone[w] & ~candidates[w]) == 0);
-            positions.put(gather()(gone[w], candidates[w]), (codepage::bit_count(candidates[w])));
+            positions.put(gather(gone[w], candidates[w]), (codepage::bit_count(candidates[w])));
         }
     }
     const std::size_t position_bytes = word_bytes(positions.at);
@@ -255,12 +254,13 @@ void undo_with(const kernel &kernel, std::span<std::uint8_t> bytes, kept_journal
     placing from{undo.repeats.data(), undo.repeats.size(), undo.originals};
     bit_reader positions{undo.positions.data()};
     std::uint64_t lost_at[piece / 64];
+    const bit_fn scatter = chosen_bit_moves().scatter;
     for (std::size_t start = 0; start < n; start += piece) {
         const std::size_t length = std::min(piece, n - start);
         std::uint8_t *const p = bytes.data() + start;
         kernel.classes(p, length, undo.classes, nullptr, lost_at);
         for (std::size_t w = 0; w < journal_words(length); ++w)
-            lost_at[w] = scatter()(positions.get((codepage::bit_count(lost_at[w]))), lost_at[w]);
+            lost_at[w] = scatter(positions.get((codepage::bit_count(lost_at[w]))), lost_at[w]);
         kernel.run(p, p, length, back, nullptr);
         kernel.place(p, length, lost_at, from);
     }
