@@ -1,7 +1,9 @@
 // Which code page a file is in: fed the file's bytes block by block, in constant
 // memory, it says whether they are Greek in code page 737, Windows-1253 or
 // ISO-8859-7, Unicode, plain ASCII or something else, and is never sure
-// without the evidence for it. Pure: no I/O.
+// without the evidence for it. Every byte is counted in vectors; the first
+// 64 KiB, and every block whose counts depart from what was read before, are
+// read closely, word by word. Pure: no I/O.
 #pragma once
 
 #include <array>
@@ -12,6 +14,10 @@
 #include <string>
 #include <string_view>
 
+namespace codepage {
+struct kernel;
+}
+
 enum class verdict {
     ascii,      // no byte of the upper half: nothing to convert
     cp737,      // Greek, DOS
@@ -21,7 +27,7 @@ enum class verdict {
     utf16le,
     utf16be,
     other,  // text that is not Greek in these code pages, or binary
-    unsure, // too little evidence
+    unsure, // too little evidence, or parts in different encodings
     empty,
 };
 
@@ -33,19 +39,24 @@ inline constexpr std::array all_verdicts = {
 std::string_view verdict_name(verdict v);
 std::optional<verdict> verdict_named(std::string_view name);
 
-// How a file reads in one of the two Greek code page families: code page 737,
-// or Windows-1253 and ISO-8859-7 together.
+// How the bytes read closely read in one of the two Greek code page families:
+// code page 737, or Windows-1253 and ISO-8859-7 together.
 struct greek_reading {
     // Evidence so far.
+    std::uint64_t upper = 0;         // bytes of the upper half read
     std::uint64_t letters = 0;       // bytes that read as Greek letters
+    std::uint64_t good_letters = 0;  // of them, letters of words that Greek could write
     std::uint64_t capitals = 0;      // of them, capitals
     std::uint64_t words = 0;         // runs of them
     std::uint64_t bad_words = 0;     // runs that no Greek word could be
-    std::uint64_t in_latin = 0;      // of them, runs inside a Latin word: Latin letters both sides
+    std::uint64_t in_latin = 0;      // of them, runs touching a Latin word
     std::int64_t pairs_score = 0;    // letter pairs' likelihood in Greek, summed (eighths of a bit)
     std::uint64_t pairs = 0;         // letter pairs counted, word edges included
+    std::uint64_t marks = 0;         // upper-half punctuation at home beside letters
     std::uint64_t odd_symbols = 0;   // symbols stuck to a letter
     std::uint64_t undefined = 0;     // bytes with no character in the code page
+    std::uint64_t boxes = 0;         // box drawing, shades and blocks
+    std::uint64_t shared_boxes = 0;  // of them, ones every DOS code page draws alike
     std::uint64_t frame_runs = 0;    // box-drawing bytes beside another, as forms have them
     std::uint64_t broken_frames = 0; // box-drawing bytes beside another as no form has them
     std::uint64_t stuck_frames = 0;  // box-drawing bytes beside a letter
@@ -67,43 +78,108 @@ struct greek_reading {
     std::int32_t word_score = 0;
 };
 
-// Counts over every byte of the file, which a vector pass makes.
-struct byte_counts {
-    std::uint64_t upper = 0;         // 0x80-0xFF
-    std::uint64_t controls = 0;      // ASCII controls that no text holds
-    std::uint64_t c1 = 0;            // 0x80-0x9F: C1 controls in ISO-8859-7
-    std::uint64_t windows_holes = 0; // 0xD2 and 0xFF: no character in Windows-1253 nor ISO-8859-7
-    std::uint64_t aa = 0, ae = 0;    // in one of the two only
-    // UTF-8: continuation bytes, leads of 2, 3 and 4 bytes, bytes never in it.
-    std::uint64_t continuations = 0, leads2 = 0, leads3 = 0, leads4 = 0, never_utf8 = 0;
+// What a file still needs counted: UTF-8's structure until it breaks, UTF-16's
+// while the file can be UTF-16.
+struct count_needs {
+    bool utf8, utf16;
+};
+
+// Counts over the bytes of one block, which a vector pass makes over every
+// byte of the file.
+struct block_counts {
+    // The upper half in quarters: 0x80-0x9F, 0xA0-0xBF, 0xC0-0xDF, 0xE0-0xFF.
+    std::array<std::uint32_t, 4> quarters{};
+    std::uint32_t controls = 0; // ASCII controls that no text holds, NUL among them
+    // UTF-8: pairs of a two-byte lead and its continuation (as Greek and
+    // Cyrillic letters are written), and bytes where its structure breaks (a
+    // continuation byte that no lead calls for, or one missing).
+    std::uint32_t utf8_pairs = 0, utf8_breaks = 0;
+    // Bytes rare in text, only whether the block holds them: then they are
+    // counted one at a time.
+    static constexpr std::uint8_t nul = 1, hole = 2, aa = 4, ae = 8, never_utf8 = 16;
+    std::uint8_t holds = 0;
     // By parity of the offset, for UTF-16: zero bytes, and bytes that can be
     // the high byte of an alphabet's character (0x00-0x06) or of punctuation
     // and symbols (0x1E-0x25).
+    std::array<std::uint32_t, 2> zeros{}, alphabetic{}, punctuation{};
+    std::uint32_t nul_units = 0; // NUL byte pairs at even offsets
+    count_needs counted{true, true}; // which of the counts were taken
+
+    std::uint32_t upper() const { return quarters[0] + quarters[1] + quarters[2] + quarters[3]; }
+};
+
+// The same counts over the whole file, and the rare bytes: NUL, 0xD2 and
+// 0xFF (no character in Windows-1253 nor ISO-8859-7), bytes never in UTF-8;
+// and blocks holding 0xAA (which only ISO-8859-7 has) or 0xAE (only
+// Windows-1253).
+struct byte_counts {
+    std::array<std::uint64_t, 4> quarters{};
+    std::uint64_t controls = 0, utf8_pairs = 0, utf8_breaks = 0;
+    std::uint64_t nul = 0, windows_holes = 0, never_utf8 = 0, aa = 0, ae = 0;
+    std::uint64_t first_nul = 0; // where the first NUL is, if any
     std::array<std::uint64_t, 2> zeros{}, alphabetic{}, punctuation{};
-    std::uint64_t nul_units = 0; // NUL byte pairs at even offsets
+    std::uint64_t nul_units = 0;
+
+    std::uint64_t upper() const { return quarters[0] + quarters[1] + quarters[2] + quarters[3]; }
+};
+
+// What a stretch of the file read closely reads as, on its own.
+enum class leaning : std::uint8_t { none, dos, windows, utf8, neither };
+inline constexpr std::size_t leanings = 5;
+
+// Where the file's stretches lean: how many of each kind, and the offset of
+// the first.
+struct stretch_record {
+    std::array<std::uint64_t, leanings> count{};
+    std::array<std::uint64_t, leanings> first{};
+};
+
+// What blocks read closely had, that later blocks are held against.
+struct block_reference {
+    std::array<std::uint64_t, 4> quarters{};
+    std::uint64_t upper = 0, utf8_breaks = 0, utf8_pairs = 0, bytes = 0;
 };
 
 struct identification {
+    identification();
+    // With the counting of the kernel `k`, rather than the fastest: for tests.
+    explicit identification(const codepage::kernel &k);
+
+    const codepage::kernel *counter;
     std::uint64_t size = 0;
-    std::array<std::uint8_t, 4> start{}; // the first bytes, for a byte order mark
+    std::array<std::uint8_t, 32> start{}; // the first bytes: a byte order mark, a signature
     byte_counts counts;
+    std::array<std::uint8_t, 3> before{}; // the last three bytes, for UTF-8's structure
     std::uint8_t last_even = 1; // the byte at the last even offset, until its pair comes
     bool utf16_possible = true; // false: too few bytes 0x00-0x06 to be UTF-16, no longer counted
 
-    // The parts read closely: the first 64 KiB whole, and 1 KiB of each quarter
-    // MiB after it. UTF-8 is checked sequence by sequence there.
-    bool utf8_valid = true;
-    bool utf8_resync = false;      // skipping continuation bytes at a sample's start
+    // A block not yet whole, kept until it is.
+    std::array<std::uint8_t, 4096> pending{};
+    std::size_t pending_size = 0;
+
+    // The parts read closely. UTF-8 is checked there sequence by sequence.
+    std::uint64_t close_end = 0; // where the last close reading ended
+    std::uint64_t read_closely = 0;
+    bool utf8_resync = false;      // skipping continuation bytes at a close reading's start
     std::uint8_t utf8_pending = 0; // continuation bytes still to come
     std::uint8_t utf8_low = 0x80, utf8_high = 0xBF; // the range of the next one
     std::uint32_t utf8_code = 0;
     std::uint64_t utf8_sequences = 0; // characters of more than one byte
     std::uint64_t utf8_unlikely = 0;  // of them, ones that text rarely holds
+    std::uint64_t utf8_invalid = 0;   // sequences UTF-8 does not allow
+    // UTF-16 units read closely that are text: a letter, digit, space or
+    // punctuation of an alphabet, with the high byte at odd offsets (little
+    // endian) or even ones.
+    std::array<std::uint64_t, 2> utf16_text{}, utf16_spaces{};
+    std::uint64_t utf16_units = 0;
 
     greek_reading dos, windows;
-    // Stretches of the file that read well in one family and not the other.
-    std::int64_t stretch_dos = 0, stretch_windows = 0;
-    std::uint64_t dos_stretches = 0, windows_stretches = 0;
+
+    // The stretch in hand, and where the stretches lean.
+    greek_reading dos_then, windows_then;
+    std::uint64_t utf8_sequences_then = 0, utf8_invalid_then = 0;
+    stretch_record stretches;
+    block_reference reference;
 };
 
 // Takes in the next block of the file.
@@ -118,3 +194,4 @@ finding identify_end(const identification &id);
 
 // A whole file's bytes at once.
 finding identify(std::span<const std::uint8_t> bytes);
+finding identify(std::span<const std::uint8_t> bytes, const codepage::kernel &k);

@@ -14,16 +14,16 @@ constexpr bool always() {
 }
 
 constexpr kernel every_kernel[] = {
-    {"portable", always, translate_portable, classes_portable, place_portable},
+    {"portable", always, translate_portable, classes_portable, place_portable, count_portable},
 #ifdef GRKPAGE_X86
-    {"ssse3", ssse3_supported, translate_ssse3, classes_portable, place_ssse3},
-    {"avx2", avx2_supported, translate_avx2, classes_avx2, place_ssse3},
+    {"ssse3", ssse3_supported, translate_ssse3, classes_portable, place_ssse3, count_portable},
+    {"avx2", avx2_supported, translate_avx2, classes_avx2, place_ssse3, count_avx2},
     {"avx512vbmi", avx512vbmi_supported, translate_avx512vbmi, classes_avx512vbmi,
-     place_avx512vbmi},
+     place_avx512vbmi, count_avx512vbmi},
 #endif
 #ifdef __aarch64__
-    {"neon", always, translate_neon, classes_portable,
-     place_portable}, // every ARM64 processor has it
+    // Every ARM64 processor has NEON, which the portable counts use there.
+    {"neon", always, translate_neon, classes_portable, place_portable, count_portable},
 #endif
 };
 constexpr std::size_t kernel_count = std::size(every_kernel);

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <span>
 
+struct block_counts;
+struct count_needs;
+
 namespace codepage {
 
 // The two translations, and the lookups that begin their undo: each byte back
@@ -90,12 +93,21 @@ using place_fn = void (*)(std::uint8_t *bytes, std::size_t n, const std::uint64_
 using classes_fn = std::uint8_t (*)(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
                                     const std::uint64_t *lost_at, std::uint64_t *masks);
 
+// The identifier's counts of a block (see identify/count_vectors.hpp): counts
+// the first n / N * N bytes at `p`, N the kernel's vector width, and returns
+// how many that is. `p` is at an even offset of the file, with three bytes
+// before it; the counts of UTF-8's structure and of UTF-16 are taken only
+// where `needs` says so.
+using count_fn = std::size_t (*)(block_counts &c, const std::uint8_t *p, std::size_t n,
+                                 count_needs needs);
+
 struct kernel {
     const char *name;
     bool (*supported)(); // whether this processor runs it
     kernel_fn run;
     classes_fn classes;
     place_fn place;
+    count_fn count;
 };
 
 // The portable kernel's: a word's bytes compared with each class eight at a
@@ -105,6 +117,11 @@ std::uint8_t classes_portable(const std::uint8_t *bytes, std::size_t n, std::uin
                               const std::uint64_t *lost_at, std::uint64_t *masks);
 void place_portable(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
                     placing &from);
+
+// The identifier's counts 16 bytes at a time, with whatever vectors the build
+// targets (SSE2, NEON) or none.
+std::size_t count_portable(block_counts &c, const std::uint8_t *p, std::size_t n,
+                           count_needs needs);
 
 // One table lookup per byte, 8 bytes to a word, for any processor.
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,

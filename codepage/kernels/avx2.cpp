@@ -1,6 +1,7 @@
 // The AVX2 kernel: eight 16-byte shuffles and a blend tree per 32 bytes, 64
 // bytes (two vectors) per step, and the journal noted once per word of
 // positions.
+#include "codepage/identify/count_vectors.hpp"
 #include "common.hpp"
 
 #ifdef GRKPAGE_X86
@@ -132,6 +133,12 @@ bool avx2_supported() {
 translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction d,
                           journal_writer *journal) {
     return in_direction(d, [&]<direction D>() { return avx2_loop<D>(in, out, n, journal); });
+}
+
+GRKPAGE_AVX2 std::size_t count_avx2(block_counts &c, const std::uint8_t *p, std::size_t n,
+                              count_needs needs) {
+    typedef std::uint8_t vec32 __attribute__((vector_size(32)));
+    return identifier::count_needed<vec32>(c, p, n, needs);
 }
 
 } // namespace codepage

@@ -2,6 +2,7 @@
 // in the 128-byte upper half; for the journal, masked compares find the
 // destroyed bytes and those that repeat the byte before them, and one byte
 // compress gathers the rest.
+#include "codepage/identify/count_vectors.hpp"
 #include "common.hpp"
 
 #ifdef GRKPAGE_X86
@@ -197,6 +198,12 @@ translated translate_avx512vbmi(const std::uint8_t *in, std::uint8_t *out, std::
         return journal ? vbmi_loop<D, true>(in, out, n, journal)
                        : vbmi_loop<D, false>(in, out, n, nullptr);
     });
+}
+
+GRKPAGE_VBMI std::size_t count_avx512vbmi(block_counts &c, const std::uint8_t *p, std::size_t n,
+                              count_needs needs) {
+    typedef std::uint8_t vec64 __attribute__((vector_size(64)));
+    return identifier::count_needed<vec64>(c, p, n, needs);
 }
 
 } // namespace codepage

@@ -240,6 +240,9 @@ std::uint8_t classes_avx2(const std::uint8_t *bytes, std::size_t n, std::uint8_t
                           const std::uint64_t *lost_at, std::uint64_t *masks);
 std::uint8_t classes_avx512vbmi(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
                                 const std::uint64_t *lost_at, std::uint64_t *masks);
+std::size_t count_avx2(block_counts &c, const std::uint8_t *p, std::size_t n, count_needs needs);
+std::size_t count_avx512vbmi(block_counts &c, const std::uint8_t *p, std::size_t n,
+                             count_needs needs);
 void place_ssse3(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at, placing &from);
 void place_avx512vbmi(std::uint8_t *bytes, std::size_t n, const std::uint64_t *lost_at,
                       placing &from);

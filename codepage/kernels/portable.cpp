@@ -1,5 +1,6 @@
 // The portable kernel: one table lookup per byte, 8 bytes gathered into a
 // word, and the journal's masks built a word at a time.
+#include "codepage/identify/count_vectors.hpp"
 #include "common.hpp"
 
 #include <algorithm>
@@ -177,6 +178,11 @@ translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::si
         return {0, 0, portable_part(in, out, 0, n, d, nullptr)};
     std::fill_n(journal->lost_at, journal_words(n), 0);
     return journal->finish(portable_part(in, out, 0, n, d, journal));
+}
+
+std::size_t count_portable(block_counts &c, const std::uint8_t *p, std::size_t n, count_needs needs) {
+    typedef std::uint8_t vec16 __attribute__((vector_size(16)));
+    return identifier::count_needed<vec16>(c, p, n, needs);
 }
 
 } // namespace codepage
