@@ -2,6 +2,7 @@
 // The corpus test (check-identify) weighs it on thousands of real files.
 #include "codepage/codepage.hpp"
 #include "codepage/identify.hpp"
+#include "codepage/kernels.hpp"
 
 #include <gtest/gtest.h>
 
@@ -156,22 +157,51 @@ INSTANTIATE_TEST_SUITE_P(
         identify_case{"OneLetter", ascii + windows_1253(U"ά"), verdict::unsure}),
     [](const auto &info) { return std::string(info.param.name); });
 
-// Fed whole, a byte at a time at first (the counts then go byte by byte), or in
-// pieces across the places that are read closely, the verdict and its
-// evidence are the same.
+// Fed whole, a byte at a time at first, or in pieces across the blocks, the
+// verdict and its evidence are the same; and so they are with the counts of
+// each kernel this processor runs, whatever the build's cap.
 TEST(IdentifyFed, InPiecesAsWhole) {
     const bytes file = repeated(cp737(greek) + english_form() + utf8(greek), 600 * 1024);
     const finding whole = identify(file);
-    for (const std::size_t piece :
-         {std::size_t{1} * 1024 + 1, std::size_t{4096}, std::size_t{65537}}) {
-        identification id;
-        identify_more(id, {file.data(), 1});
-        for (std::size_t at = 1; at < file.size(); at += piece)
-            identify_more(id, {file.data() + at, std::min(piece, file.size() - at)});
-        const finding fed = identify_end(id);
-        EXPECT_EQ(fed.result, whole.result) << piece;
-        EXPECT_EQ(fed.reason, whole.reason) << piece;
+    for (const codepage::kernel &k : codepage::supported_kernels()) {
+        for (const std::size_t piece :
+             {std::size_t{1} * 1024 + 1, std::size_t{4096}, std::size_t{65537}}) {
+            identification id(k);
+            identify_more(id, {file.data(), 1});
+            for (std::size_t at = 1; at < file.size(); at += piece)
+                identify_more(id, {file.data() + at, std::min(piece, file.size() - at)});
+            const finding fed = identify_end(id);
+            EXPECT_EQ(fed.result, whole.result) << k.name << ", " << piece;
+            EXPECT_EQ(fed.reason, whole.reason) << k.name << ", " << piece;
+        }
     }
+}
+
+// Every kernel counts every byte as the portable one does, on random bytes
+// (every class of byte, UTF-8's structure broken and whole) after text.
+TEST(IdentifyFed, EveryKernelCountsAlike) {
+    std::uint32_t state = 737;
+    bytes random(300 * 1024);
+    for (auto &b : random) {
+        state = state * 1103515245 + 12345;
+        b = static_cast<std::uint8_t>(state >> 23);
+    }
+    const bytes file = utf8(greek) + utf16(greek, true, false) + random;
+    const auto counted = [&](const codepage::kernel &k) {
+        identification id(k);
+        identify_more(id, file);
+        return id.counts;
+    };
+    const byte_counts portable = counted(codepage::supported_kernels().front());
+    const auto fields = [](const byte_counts &c) {
+        return std::vector<std::uint64_t>{
+            c.quarters[0], c.quarters[1], c.quarters[2], c.quarters[3], c.controls,
+            c.utf8_pairs,  c.utf8_breaks, c.nul,         c.windows_holes, c.never_utf8,
+            c.aa,          c.ae,          c.first_nul,   c.zeros[0],    c.zeros[1],
+            c.alphabetic[0], c.alphabetic[1], c.punctuation[0], c.punctuation[1], c.nul_units};
+    };
+    for (const codepage::kernel &k : codepage::supported_kernels())
+        EXPECT_EQ(fields(counted(k)), fields(portable)) << k.name;
 }
 
 // A file converted half-way, DOS text followed by Windows text, is neither.

@@ -13,12 +13,16 @@ looked look_at(const native_char *path) {
         return {looked::not_regular, {}};
     }
     // What the file held when opened, and no more: a file that grows while it
-    // is read does not keep the reading going.
+    // is read does not keep the reading going. A file whose size reads 0 may
+    // hold bytes all the same (those under /proc make theirs as they are
+    // read): it is read to its end, up to a bound.
     static std::uint8_t block[256 * 1024];
+    constexpr std::uint64_t unsized_bound = 64 * 1024 * 1024;
+    const std::uint64_t size = file->size > 0 ? file->size : unsized_bound;
     identification id;
-    for (std::uint64_t offset = 0; offset < file->size;) {
+    for (std::uint64_t offset = 0; offset < size;) {
         const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, file->size - offset));
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, size - offset));
         const auto got = read_at(fd, block, wanted, offset);
         if (!got) {
             close_file(fd);
