@@ -38,53 +38,6 @@ static_assert(classes_are_what_destroyed_bytes_become(codepage::to_windows_map,
 static_assert(classes_are_what_destroyed_bytes_become(codepage::to_dos_map, codepage::from_dos_map,
                                                       classes_to_dos));
 
-// The bits of `x` where `mask` is set, gathered at the bottom, and back:
-// BMI2's pext and pdep where the processor has them.
-std::uint64_t gather_by_loop(std::uint64_t x, std::uint64_t mask) {
-    std::uint64_t bits = 0;
-    for (unsigned k = 0; mask; mask &= mask - 1, ++k)
-        bits |= (x >> std::countr_zero(mask) & 1) << k;
-    return bits;
-}
-
-std::uint64_t scatter_by_loop(std::uint64_t x, std::uint64_t mask) {
-    std::uint64_t bits = 0;
-    for (; mask; mask &= mask - 1, x >>= 1)
-        bits |= (x & 1) ? mask & (~mask + 1) : 0;
-    return bits;
-}
-
-using bit_fn = std::uint64_t (*)(std::uint64_t, std::uint64_t);
-
-#ifdef GRKPAGE_X86
-std::uint64_t gather_bmi2(std::uint64_t x, std::uint64_t mask) {
-    return codepage::bmi2_gather{}(x, mask);
-}
-std::uint64_t scatter_bmi2(std::uint64_t x, std::uint64_t mask) {
-    return codepage::bmi2_scatter{}(x, mask);
-}
-bool has_bmi2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("bmi2");
-}
-#endif
-
-// The pair a kept journal's bits are gathered and scattered with: BMI2's
-// where the processor has it, else the loops.
-struct bit_moves {
-    bit_fn gather, scatter;
-};
-
-bit_moves chosen_bit_moves() {
-#ifdef GRKPAGE_X86
-    static const bit_moves chosen = has_bmi2() ? bit_moves{gather_bmi2, scatter_bmi2}
-                                               : bit_moves{gather_by_loop, scatter_by_loop};
-    return chosen;
-#else
-    return {gather_by_loop, scatter_by_loop};
-#endif
-}
-
 // Bits appended to words, and read back in the same order.
 struct bit_writer {
     std::uint64_t *words;
@@ -194,7 +147,7 @@ kept_journal keep_with(const kernel &kernel, std::span<const std::uint8_t> trans
     // A bit for each byte of those classes, a piece at a time.
     auto *const words = reinterpret_cast<std::uint64_t *>(room.data());
     bit_writer positions{words};
-    const bit_fn gather = chosen_bit_moves().gather;
+    const codepage::bits_fn gather = kernel.gather;
     for (std::size_t start = 0; start < n && word_bytes(positions.at) < n; start += piece) {
         const std::size_t length = std::min(piece, n - start);
         std::uint64_t candidates[piece / 64];
@@ -254,7 +207,7 @@ void undo_with(const kernel &kernel, std::span<std::uint8_t> bytes, kept_journal
     placing from{undo.repeats.data(), undo.repeats.size(), undo.originals};
     bit_reader positions{undo.positions.data()};
     std::uint64_t lost_at[piece / 64];
-    const bit_fn scatter = chosen_bit_moves().scatter;
+    const codepage::bits_fn scatter = kernel.scatter;
     for (std::size_t start = 0; start < n; start += piece) {
         const std::size_t length = std::min(piece, n - start);
         std::uint8_t *const p = bytes.data() + start;

@@ -14,16 +14,21 @@ constexpr bool always() {
 }
 
 constexpr kernel every_kernel[] = {
-    {"portable", always, translate_portable, classes_portable, place_portable, count_portable},
+    {"portable", always, translate_portable, classes_portable, place_portable, count_portable,
+     gather_portable, scatter_portable},
 #ifdef GRKPAGE_X86
-    {"ssse3", ssse3_supported, translate_ssse3, classes_portable, place_ssse3, count_portable},
-    {"avx2", avx2_supported, translate_avx2, classes_avx2, place_ssse3, count_avx2},
+    {"ssse3", ssse3_supported, translate_ssse3, classes_portable, place_ssse3, count_portable,
+     gather_portable, scatter_portable},
+    // These two run only where the processor has BMI2 as well.
+    {"avx2", avx2_supported, translate_avx2, classes_avx2, place_ssse3, count_avx2, gather_bmi2,
+     scatter_bmi2},
     {"avx512vbmi", avx512vbmi_supported, translate_avx512vbmi, classes_avx512vbmi,
-     place_avx512vbmi, count_avx512vbmi},
+     place_avx512vbmi, count_avx512vbmi, gather_bmi2, scatter_bmi2},
 #endif
 #ifdef __aarch64__
     // Every ARM64 processor has NEON, which the portable counts use there.
-    {"neon", always, translate_neon, classes_portable, place_portable, count_portable},
+    {"neon", always, translate_neon, classes_portable, place_portable, count_portable,
+     gather_portable, scatter_portable},
 #endif
 };
 constexpr std::size_t kernel_count = std::size(every_kernel);

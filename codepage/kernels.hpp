@@ -101,6 +101,10 @@ using classes_fn = std::uint8_t (*)(const std::uint8_t *bytes, std::size_t n, st
 using count_fn = std::size_t (*)(block_counts &c, const std::uint8_t *p, std::size_t n,
                                  count_needs needs);
 
+// The bits of `x` where `mask` is set, gathered at the bottom (for a kept
+// journal's positions); and back, spread over the set bits of `mask`.
+using bits_fn = std::uint64_t (*)(std::uint64_t x, std::uint64_t mask);
+
 struct kernel {
     const char *name;
     bool (*supported)(); // whether this processor runs it
@@ -108,6 +112,7 @@ struct kernel {
     classes_fn classes;
     place_fn place;
     count_fn count;
+    bits_fn gather, scatter;
 };
 
 // The portable kernel's: a word's bytes compared with each class eight at a
@@ -122,6 +127,10 @@ void place_portable(std::uint8_t *bytes, std::size_t n, const std::uint64_t *los
 // targets (SSE2, NEON) or none.
 std::size_t count_portable(block_counts &c, const std::uint8_t *p, std::size_t n,
                            count_needs needs);
+
+// A bit at a time, for any processor.
+std::uint64_t gather_portable(std::uint64_t x, std::uint64_t mask);
+std::uint64_t scatter_portable(std::uint64_t x, std::uint64_t mask);
 
 // One table lookup per byte, 8 bytes to a word, for any processor.
 translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::size_t n, direction,

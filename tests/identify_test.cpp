@@ -186,7 +186,7 @@ TEST(IdentifyFed, EveryKernelCountsAlike) {
         state = state * 1103515245 + 12345;
         b = static_cast<std::uint8_t>(state >> 23);
     }
-    const bytes file = utf8(greek) + utf16(greek, true, false) + random;
+    const bytes file = repeated(utf8(greek), 100 * 1024) + utf16(greek, true, false) + random;
     const auto counted = [&](const codepage::kernel &k) {
         identification id(k);
         identify_more(id, file);

@@ -5,6 +5,7 @@
 #include "thresholds.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace codepage::identifier {
 
@@ -81,14 +82,18 @@ void count_block(identification &id, std::span<const std::uint8_t> block, std::u
     // UTF-8's structure needs counting until it breaks: then the file is not
     // UTF-8, and a block of UTF-8 among the rest shows in its letter pairs.
     c.counted = {id.counts.utf8_breaks == 0 && id.counts.never_utf8 == 0, id.utf16_possible};
-    const std::size_t lead = std::min<std::size_t>(4, block.size());
+    // The vectors look back three bytes: the first 64 bytes are counted from
+    // a copy with the three before them, the rest where they are; a block's
+    // size is a whole number of vectors but at the end of the file.
     std::size_t done = 0;
-    for (; done < lead; ++done)
-        count_byte(id, c, block[done], at + done);
-    const std::size_t counted =
-        id.counter->count(c, block.data() + done, block.size() - done, c.counted);
-    if (counted > 0) {
-        done += counted;
+    if (block.size() >= 64) {
+        std::uint8_t head[3 + 64];
+        head[0] = id.before[2];
+        head[1] = id.before[1];
+        head[2] = id.before[0];
+        std::memcpy(head + 3, block.data(), 64);
+        done = id.counter->count(c, head + 3, 64, c.counted);
+        done += id.counter->count(c, block.data() + done, block.size() - done, c.counted);
         id.before = {block[done - 1], block[done - 2], block[done - 3]};
         id.last_even = block[done - 2];
     }

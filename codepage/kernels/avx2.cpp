@@ -135,6 +135,16 @@ translated translate_avx2(const std::uint8_t *in, std::uint8_t *out, std::size_t
     return in_direction(d, [&]<direction D>() { return avx2_loop<D>(in, out, n, journal); });
 }
 
+// BMI2's pext and pdep: the kernels that use them run only where the
+// processor has BMI2.
+std::uint64_t gather_bmi2(std::uint64_t x, std::uint64_t mask) {
+    return bmi2_gather{}(x, mask);
+}
+
+std::uint64_t scatter_bmi2(std::uint64_t x, std::uint64_t mask) {
+    return bmi2_scatter{}(x, mask);
+}
+
 GRKPAGE_AVX2 std::size_t count_avx2(block_counts &c, const std::uint8_t *p, std::size_t n,
                               count_needs needs) {
     typedef std::uint8_t vec32 __attribute__((vector_size(32)));

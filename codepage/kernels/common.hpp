@@ -240,6 +240,8 @@ std::uint8_t classes_avx2(const std::uint8_t *bytes, std::size_t n, std::uint8_t
                           const std::uint64_t *lost_at, std::uint64_t *masks);
 std::uint8_t classes_avx512vbmi(const std::uint8_t *bytes, std::size_t n, std::uint8_t classes,
                                 const std::uint64_t *lost_at, std::uint64_t *masks);
+std::uint64_t gather_bmi2(std::uint64_t x, std::uint64_t mask);
+std::uint64_t scatter_bmi2(std::uint64_t x, std::uint64_t mask);
 std::size_t count_avx2(block_counts &c, const std::uint8_t *p, std::size_t n, count_needs needs);
 std::size_t count_avx512vbmi(block_counts &c, const std::uint8_t *p, std::size_t n,
                              count_needs needs);

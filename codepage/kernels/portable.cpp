@@ -180,6 +180,20 @@ translated translate_portable(const std::uint8_t *in, std::uint8_t *out, std::si
     return journal->finish(portable_part(in, out, 0, n, d, journal));
 }
 
+std::uint64_t gather_portable(std::uint64_t x, std::uint64_t mask) {
+    std::uint64_t bits = 0;
+    for (unsigned k = 0; mask; mask &= mask - 1, ++k)
+        bits |= (x >> std::countr_zero(mask) & 1) << k;
+    return bits;
+}
+
+std::uint64_t scatter_portable(std::uint64_t x, std::uint64_t mask) {
+    std::uint64_t bits = 0;
+    for (; mask; mask &= mask - 1, x >>= 1)
+        bits |= (x & 1) ? mask & (~mask + 1) : 0;
+    return bits;
+}
+
 std::size_t count_portable(block_counts &c, const std::uint8_t *p, std::size_t n, count_needs needs) {
     typedef std::uint8_t vec16 __attribute__((vector_size(16)));
     return identifier::count_needed<vec16>(c, p, n, needs);
