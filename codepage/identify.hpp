@@ -49,7 +49,8 @@ struct greek_reading {
     std::uint64_t capitals = 0;      // of them, capitals
     std::uint64_t words = 0;         // runs of them
     std::uint64_t bad_words = 0;     // runs that no Greek word could be
-    std::uint64_t in_latin = 0;      // of them, runs touching a Latin word
+    std::uint64_t in_latin = 0;      // of them, runs inside a Latin word
+    std::uint64_t latin_edges = 0;   // runs, not counted as words, at a Latin word's edge
     std::int64_t pairs_score = 0;    // letter pairs' likelihood in Greek, summed (eighths of a bit)
     std::uint64_t pairs = 0;         // letter pairs counted, word edges included
     std::uint64_t marks = 0;         // upper-half punctuation at home beside letters
@@ -71,6 +72,7 @@ struct greek_reading {
     std::uint8_t previous_byte = 0;
     std::uint8_t previous_letter = 36; // 36: the edge of a word
     std::uint8_t opened_by = 0;        // 0xA2 or 0xB6 when the word began with one
+    bool after_format = false;         // Latin letters after %, as in %s, before this byte
     bool in_word = false;
     bool word_bad = false, word_in_latin = false;
     std::uint32_t word_letters = 0, word_capitals = 0, word_tonos = 0;
@@ -94,6 +96,9 @@ struct block_counts {
     // Cyrillic letters are written), and bytes where its structure breaks (a
     // continuation byte that no lead calls for, or one missing).
     std::uint32_t utf8_pairs = 0, utf8_breaks = 0;
+    // ASCII letters right after an upper-half byte, as in a Latin word with an
+    // accented letter, and hardly ever after a Greek word.
+    std::uint32_t latin_touches = 0;
     // Bytes rare in text, only whether the block holds them: then they are
     // counted one at a time.
     static constexpr std::uint8_t nul = 1, hole = 2, aa = 4, ae = 8, never_utf8 = 16;
@@ -114,7 +119,7 @@ struct block_counts {
 // Windows-1253).
 struct byte_counts {
     std::array<std::uint64_t, 4> quarters{};
-    std::uint64_t controls = 0, utf8_pairs = 0, utf8_breaks = 0;
+    std::uint64_t controls = 0, utf8_pairs = 0, utf8_breaks = 0, latin_touches = 0;
     std::uint64_t nul = 0, windows_holes = 0, never_utf8 = 0, aa = 0, ae = 0;
     std::uint64_t first_nul = 0; // where the first NUL is, if any
     std::array<std::uint64_t, 2> zeros{}, alphabetic{}, punctuation{};
@@ -137,7 +142,7 @@ struct stretch_record {
 // What blocks read closely had, that later blocks are held against.
 struct block_reference {
     std::array<std::uint64_t, 4> quarters{};
-    std::uint64_t upper = 0, utf8_breaks = 0, utf8_pairs = 0, bytes = 0;
+    std::uint64_t upper = 0, utf8_breaks = 0, utf8_pairs = 0, latin_touches = 0, bytes = 0;
 };
 
 struct identification {

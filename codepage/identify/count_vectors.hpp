@@ -12,7 +12,7 @@
 namespace codepage::identifier {
 
 template <class V> struct lanes {
-    V q0{}, q1{}, q2{}, q3{}, controls{}, pairs{}, breaks{}, holds{},
+    V q0{}, q1{}, q2{}, q3{}, controls{}, pairs{}, touches{}, breaks{}, holds{},
         zeros_even{}, zeros_odd{}, alphabetic_even{}, alphabetic_odd{}, punctuation_even{},
         punctuation_odd{}, nul_units{};
 };
@@ -49,6 +49,7 @@ template <class V, bool utf8, bool utf16>
     c.quarters[3] += total(l.q3);
     c.controls += total(l.controls);
     c.utf8_pairs += total(l.pairs);
+    c.latin_touches += total(l.touches);
     c.holds |= any(l.holds);
     if constexpr (utf8)
         c.utf8_breaks += total(l.breaks);
@@ -98,6 +99,7 @@ template <class V, bool utf8, bool utf16>
                        ((v)(x == 0xAA) & block_counts::aa) | ((v)(x == 0xAE) & block_counts::ae);
             const v continuation = (v)((v)(x & 0xC0) == 0x80);
             l.pairs += continuation & (v)((v)(x1 - 0xC2) < 0x1E);
+            l.touches += (v)((v)((x | 0x20) - 'a') < 26) & (v)(x1 >= 0x80);
             if constexpr (utf8) {
                 v x2, x3;
                 __builtin_memcpy(&x2, p + done - 2, N);

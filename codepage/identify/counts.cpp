@@ -22,6 +22,8 @@ void count_byte(identification &id, block_counts &c, std::uint8_t b, std::uint64
     const auto &before = id.before; // [0] the byte just before
     const bool continuation = (b & 0xC0) == 0x80;
     c.utf8_pairs += continuation && before[0] >= 0xC2 && before[0] < 0xE0;
+    const auto letter = [](std::uint8_t x) { return static_cast<std::uint8_t>((x | 0x20) - 'a') < 26; };
+    c.latin_touches += letter(b) && before[0] >= 0x80;
     if (c.counted.utf8) {
         const bool called = before[0] >= 0xC0 || before[1] >= 0xE0 || before[2] >= 0xF0;
         c.utf8_breaks += continuation != called;
@@ -65,6 +67,7 @@ void add(byte_counts &total, const block_counts &c) {
     total.controls += c.controls;
     total.utf8_pairs += c.utf8_pairs;
     total.utf8_breaks += c.utf8_breaks;
+    total.latin_touches += c.latin_touches;
     for (std::size_t parity = 0; parity < 2; ++parity) {
         total.zeros[parity] += c.zeros[parity];
         total.alphabetic[parity] += c.alphabetic[parity];

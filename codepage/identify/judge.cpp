@@ -36,12 +36,14 @@ bool reads_as_greek(const greek_reading &r) {
     const std::uint64_t good = r.words - r.bad_words;
     const auto pairs = signed_count(r.pairs);
     const std::int64_t clean = r.bad_words == 0 && r.words >= clean_words ? clean_allowance : 0;
-    const std::int64_t bar = (r.capitals * 2 > r.letters ? bar_capitals : bar_small) - clean +
+    const std::int64_t capitals_bar = pairs >= long_pairs ? bar_capitals_long : bar_capitals;
+    const std::int64_t bar = (r.capitals * 2 > r.letters ? capitals_bar : bar_small) - clean +
                              std::max<std::int64_t>(0, short_pairs - pairs) / 4;
     return r.undefined == 0 && good >= least_good_words && r.letters >= least_letters &&
            r.good_letters * 10 >= least_word_tenths * good &&
            r.bad_words * words_per_bad_word <= r.words &&
            r.in_latin * words_per_latin_word <= r.words &&
+           r.latin_edges * words_per_latin_edge <= r.words &&
            r.odd_symbols * letters_per_odd_symbol <= r.letters &&
            r.broken_frames * joins_per_broken_frame <= r.frame_runs + 1 &&
            r.stuck_frames * letters_per_stuck_frame <= r.letters &&

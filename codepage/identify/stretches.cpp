@@ -18,14 +18,17 @@ leaning lean(const identification &id) {
     const std::uint64_t invalid = id.utf8_invalid - id.utf8_invalid_then;
     if (invalid == 0 && sequences >= stretch_utf8)
         return leaning::utf8;
+    // Letters in or at the edge of Latin words: a Latin-script language's,
+    // however much Greek the stretch holds besides.
+    const bool no_greek_word = dos.bad_words == dos.words && windows.bad_words == windows.words;
+    if ((no_greek_word && strays(dos) + dos.in_latin >= stretch_latin) ||
+        dos.in_latin + dos.latin_edges >= stretch_latin)
+        return leaning::neither;
     if (reads_as_greek(dos) && weight(dos) >= weight(windows) + family_margin)
         return leaning::dos;
     if (reads_as_greek(windows) && weight(windows) >= weight(dos) + family_margin)
         return leaning::windows;
     if (dos.upper >= stretch_upper && not_greek(dos) && not_greek(windows))
-        return leaning::neither;
-    const bool no_greek_word = dos.bad_words == dos.words && windows.bad_words == windows.words;
-    if (no_greek_word && strays(dos) + dos.in_latin >= stretch_latin)
         return leaning::neither;
     return leaning::none;
 }
@@ -50,7 +53,7 @@ constexpr std::string_view leaning_name(leaning l) {
 bool beyond(std::uint64_t seen, std::uint64_t in_reference, std::uint64_t upper,
             const block_reference &ref) {
     const std::uint64_t expected = upper * in_reference / ref.upper;
-    return 2 * seen > departing_halves * expected + 2 * (upper / 32 + departing_slack);
+    return 2 * seen > departing_halves * expected + 2 * departing_slack;
 }
 
 } // namespace
@@ -76,6 +79,9 @@ bool departs(const block_reference &ref, const block_counts &c) {
             return true;
     if (beyond(c.utf8_pairs, ref.utf8_pairs, upper, ref))
         return true;
+    // Latin words with accented letters, however few, among Greek ones.
+    if (c.latin_touches > 2 * (upper * ref.latin_touches / ref.upper) + touching_slack)
+        return true;
     // Far fewer breaks of UTF-8's structure than before: UTF-8 among 8-bit
     // text; or breaks where there were none: 8-bit text among UTF-8. Once
     // the file has broken UTF-8's structure, breaks are not counted.
@@ -92,6 +98,7 @@ void add_to_reference(block_reference &ref, const block_counts &c, std::size_t b
     ref.upper += c.upper();
     ref.utf8_breaks += c.utf8_breaks;
     ref.utf8_pairs += c.utf8_pairs;
+    ref.latin_touches += c.latin_touches;
     ref.bytes += bytes;
 }
 

@@ -26,9 +26,12 @@ inline constexpr std::uint32_t few_upper = 128;
 inline constexpr std::uint64_t reference_upper = 512;
 // A block departs from the blocks before when one of its counts (a quarter of
 // the upper half, UTF-8's letter pairs) is more than this many halves of what
-// their share would give it, plus a 32nd of its upper half, plus the slack.
+// their share would give it, plus the slack.
 inline constexpr std::uint64_t departing_halves = 3;
 inline constexpr std::uint64_t departing_slack = 16;
+// Upper-half bytes beside an ASCII letter, beyond twice their share: a few
+// suffice, as a Latin word's accented letters are few.
+inline constexpr std::uint64_t touching_slack = 2;
 
 // --- One code page family's reading ------------------------------------------
 
@@ -51,9 +54,14 @@ inline constexpr std::uint64_t stretch_utf8 = 8;
 inline constexpr std::int64_t family_margin = 64;
 // Eighths of a bit per letter pair that Greek text reaches: mostly small
 // letters, and mostly capitals (KOI8's small Cyrillic letters read as Greek
-// capitals, and Greek is rarely all capitals but in lists and records).
+// capitals, and Greek is rarely all capitals but in lists and records); from
+// this many pairs on, capitals are held to a lower bar, as Cyrillic of that
+// length reads far below it (-1 at best, against 8 for Greek without
+// accents).
 inline constexpr std::int64_t bar_small = 4;
-inline constexpr std::int64_t bar_capitals = 8;
+inline constexpr std::int64_t bar_capitals = 11;
+inline constexpr std::int64_t bar_capitals_long = 8;
+inline constexpr std::int64_t long_pairs = 96;
 // A text of many words with not one bad word: names from other languages,
 // spelt in Greek, may read worse, by this many eighths of a bit a pair.
 inline constexpr std::int64_t clean_allowance = 3;
@@ -73,9 +81,11 @@ inline constexpr std::uint64_t least_word_tenths = 25;
 // one letter in this many stuck to a symbol, one in this many to a frame.
 inline constexpr std::uint64_t words_per_bad_word = 8;
 // At most one word in this many inside a Latin word: no Greek code page has
-// a Latin letter with an accent, and a few are typing slips (a Latin capital
-// for its Greek look-alike).
-inline constexpr std::uint64_t words_per_latin_word = 32;
+// a Latin letter with an accent, and the few there are typing slips (a Latin
+// capital for its Greek look-alike); and one in this many at a Latin word's
+// edge (as in "yYνΝ", or a slip at a word's start).
+inline constexpr std::uint64_t words_per_latin_word = 256;
+inline constexpr std::uint64_t words_per_latin_edge = 8;
 inline constexpr std::uint64_t letters_per_odd_symbol = 8;
 inline constexpr std::uint64_t letters_per_stuck_frame = 4;
 // At most one frame join in this many broken as no form breaks it.

@@ -71,6 +71,7 @@ void end_word(greek_reading &r, std::uint8_t next) {
     if (r.word_in_latin != (next == latin)) {
         r.letters -= r.word_letters;
         r.capitals -= r.word_capitals;
+        ++r.latin_edges;
         forget_word(r);
         return;
     }
@@ -98,7 +99,8 @@ void take_letter(greek_reading &r, std::uint8_t c, std::uint8_t opened_by) {
     const bool capital = c >= letters;
     if (!r.in_word) {
         r.in_word = true;
-        r.word_in_latin = r.previous == latin; // Latin letters run into it
+        // Latin letters run into it, but for a format's (%s, %ld).
+        r.word_in_latin = r.previous == latin && !r.after_format;
         r.word_first_capital = capital;
         r.opened_by = opened_by;
     } else if (r.previous_letter == final_sigma) {
@@ -163,6 +165,7 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
         }
     }
     r.differing += read_differently(byte);
+    r.after_format = c == latin && (r.previous_byte == '%' || (r.previous == latin && r.after_format));
     r.previous = c;
     r.previous_byte = byte;
 }
@@ -172,6 +175,14 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
 void take_ascii(greek_reading &r, const reading_table &table, const std::uint8_t *eight) {
     if (r.in_word)
         end_word(r, table[eight[0]]);
+    // Whether the Latin letters the eight end in, if any, follow a %.
+    int i = 7;
+    while (i >= 0 && table[eight[i]] == latin)
+        --i;
+    if (i < 0)
+        r.after_format = r.after_format && r.previous == latin;
+    else
+        r.after_format = i < 7 && eight[i] == '%';
     r.previous = table[eight[7]];
     r.previous_byte = eight[7];
 }
@@ -222,6 +233,7 @@ greek_reading since(const greek_reading &now, const greek_reading &then) {
     d.words -= then.words;
     d.bad_words -= then.bad_words;
     d.in_latin -= then.in_latin;
+    d.latin_edges -= then.latin_edges;
     d.pairs_score -= then.pairs_score;
     d.pairs -= then.pairs;
     d.marks -= then.marks;

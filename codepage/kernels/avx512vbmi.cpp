@@ -205,13 +205,15 @@ namespace {
 // How the identifier's counts see a byte, looked up by its low seven bits in
 // one table for each half: a control no text holds, and the rare bytes of
 // block_counts::holds; a continuation byte of UTF-8.
-constexpr std::uint8_t control = 0x80, continuation = 0x40;
+constexpr std::uint8_t control = 0x80, continuation = 0x40, letter = 0x20;
 
 constexpr std::array<std::uint8_t, 128> lower_classes = [] {
     std::array<std::uint8_t, 128> t{};
     for (unsigned b = 0; b < 128; ++b)
         if (b < 9 || (b >= 0x0E && b < 0x1A) || (b >= 0x1C && b < 0x20) || b == 0x7F)
             t[b] = control;
+    for (unsigned b = 'A'; b <= 'Z'; ++b)
+        t[b] = t[b + 0x20] = letter;
     t[0] |= block_counts::nul;
     return t;
 }();
@@ -256,8 +258,8 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
     std::size_t done = 0;
     while (done < whole) {
         __m512i from80 = _mm512_setzero_si512(), fromA0 = from80, fromC0 = from80,
-                fromE0 = from80, controls = from80, pairs = from80, breaks = from80,
-                holds = from80;
+                fromE0 = from80, controls = from80, pairs = from80, touches = from80,
+                breaks = from80, holds = from80;
         const std::size_t stop = std::min(whole, done + 255 * 64);
         for (; done < stop; done += 64) {
             const __m512i x = _mm512_loadu_si512(p + done);
@@ -282,6 +284,9 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
             const __mmask64 lead2 = _mm512_cmplt_epu8_mask(
                 _mm512_sub_epi8(x1, _mm512_set1_epi8(char(0xC2))), _mm512_set1_epi8(0x1E));
             pairs = _mm512_mask_add_epi8(pairs, follows & lead2, pairs, one);
+            const __mmask64 letters = _mm512_test_epi8_mask(classes, _mm512_set1_epi8(letter));
+            touches =
+                _mm512_mask_add_epi8(touches, letters & _mm512_movepi8_mask(x1), touches, one);
             if constexpr (utf8) {
                 const __m512i x2 = _mm512_loadu_si512(p + done - 2);
                 const __m512i x3 = _mm512_loadu_si512(p + done - 3);
@@ -300,6 +305,7 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
         c.quarters[3] += nE0;
         c.controls += lanes_total(controls);
         c.utf8_pairs += lanes_total(pairs);
+        c.latin_touches += lanes_total(touches);
         c.utf8_breaks += lanes_total(breaks);
         alignas(64) std::uint8_t held[64];
         _mm512_store_si512(held, holds);
