@@ -65,8 +65,8 @@ local collect = {
 }
 
 -- A number and the unit after it stay on one line (2 GiB, 1 δευτερόλεπτο):
--- the space between them becomes an unbreakable one (\~), which still
--- stretches as the line is adjusted.
+-- the space between them becomes an unbreakable one that adjusting the line
+-- does not widen either (\ ; \~ would leave `1   second`).
 local units = {}
 for _, unit in ipairs({ 'bit', 'byte', 'bytes', 'KiB', 'MiB', 'GiB', 'second', 'seconds',
     'characters', 'δευτερόλεπτο', 'δευτερόλεπτα', 'δευτερολέπτου', 'δευτερολέπτων',
@@ -78,7 +78,7 @@ collect.Inlines = function(inlines)
     local number, unit = inlines[i - 1], inlines[i + 1]
     if inlines[i].t == 'Space' and number.t == 'Str' and unit.t == 'Str'
         and number.text:match('^%(?%d[%d.,]*$') and units[unit.text:match('^(.-)[%p]*$')] then
-      inlines[i] = pandoc.RawInline('man', '\\~')
+      inlines[i] = pandoc.RawInline('man', '\\ ')
     end
   end
   return inlines
