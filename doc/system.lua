@@ -1,8 +1,10 @@
 -- Keeps the passages of the system an output is for: `::: unix` blocks and
 -- [...]{.unix} words for the manual page, `::: windows` and [...]{.windows}
 -- for the Windows text. Then gives each output its own conventions: on the
--- manual page, section names in capitals and every `-` of a command a minus
--- sign (\-); in the Windows text, headings underlined and a title.
+-- manual page, section names in capitals, every `-` of a command a minus
+-- sign (\-), no word of a command ever hyphenated, wherever it stands, and a
+-- number never parted from its unit; in the Windows text, headings
+-- underlined and a title.
 
 local for_man = FORMAT == 'man'
 local keep, drop = 'windows', 'unix'
@@ -15,19 +17,22 @@ end
 
 -- Text for troff: backslashes and minus signs escaped, anything beyond ASCII
 -- by its code point, and a line that would begin with a control character
--- kept as text. `glue` makes the spaces unbreakable.
-local function troff(text, glue)
+-- kept as text. `glue` makes the spaces unbreakable; `whole` keeps each word
+-- from being hyphenated (\% before it), even at a `-` of its own, as a line
+-- that ends in `oth-` or `grkpage-` leaves the reader to guess the word.
+local function troff(text, glue, whole)
   local out = {}
+  local start = whole and '\\%' or ''
   for _, code in utf8.codes(text) do
     local c = utf8.char(code)
     if c == '\\' then c = '\\e'
     elseif c == '-' then c = '\\-'
-    elseif c == ' ' and glue then c = '\\ '
+    elseif c == ' ' then c = (glue and '\\ ' or ' ') .. start
     elseif code > 127 then c = string.format('\\[u%04X]', code)
     end
     out[#out + 1] = c
   end
-  return '\\&' .. table.concat(out)
+  return '\\&' .. start .. table.concat(out)
 end
 
 -- A heading in capitals; Greek capitals go without their accents, as Greek
@@ -47,6 +52,38 @@ end
 -- at its spaces.
 local short_command = 16
 
+-- Every word of the manual's code (commands, options, verdicts, signals,
+-- messages), so that the same word in running text is kept whole too; a word
+-- of one character has nowhere to break.
+local code_words = {}
+local collect = {
+  Code = function(c)
+    for word in c.text:gmatch('%S+') do
+      if utf8.len(word) > 1 then code_words[word] = true end
+    end
+  end,
+}
+
+-- A number and the unit after it stay on one line (2 GiB, 1 δευτερόλεπτο):
+-- the space between them becomes an unbreakable one that adjusting the line
+-- does not widen either (\ ; \~ would leave `1   second`).
+local units = {}
+for _, unit in ipairs({ 'bit', 'byte', 'bytes', 'KiB', 'MiB', 'GiB', 'second', 'seconds',
+    'characters', 'δευτερόλεπτο', 'δευτερόλεπτα', 'δευτερολέπτου', 'δευτερολέπτων',
+    'χαρακτήρες', 'χαρακτήρων' }) do
+  units[unit] = true
+end
+collect.Inlines = function(inlines)
+  for i = 2, #inlines - 1 do
+    local number, unit = inlines[i - 1], inlines[i + 1]
+    if inlines[i].t == 'Space' and number.t == 'Str' and unit.t == 'Str'
+        and number.text:match('^%(?%d[%d.,]*$') and units[unit.text:match('^(.-)[%p]*$')] then
+      inlines[i] = pandoc.RawInline('man', '\\ ')
+    end
+  end
+  return inlines
+end
+
 local man = {
   Header = function(h)
     if h.level == 1 then
@@ -54,12 +91,20 @@ local man = {
     end
     return h
   end,
-  -- A dash between words, as in the NAME line, is a minus sign too.
+  -- A dash between words, as in the NAME line, is a minus sign too. A word of
+  -- the code in running text (grkpage-detect, ISO-8859-7) is kept whole there
+  -- too, and so is a name with a number (Windows-1253); a word of letters
+  -- alone (other, SIGHUP) is kept whole by .hw below.
   Str = function(s)
     if s.text == '-' then return pandoc.RawInline('man', '\\-') end
+    local word = s.text:match('^[%(%[]*(.-)[%p]*$')
+    if (code_words[word] and not word:match('^%a+$')) or word:find('%a%-%d') then
+      return pandoc.RawInline('man', troff(s.text, false, true))
+    end
   end,
   Code = function(c)
-    return pandoc.RawInline('man', '\\f[B]' .. troff(c.text, utf8.len(c.text) <= short_command) .. '\\f[R]')
+    return pandoc.RawInline('man',
+      '\\f[B]' .. troff(c.text, utf8.len(c.text) <= short_command, true) .. '\\f[R]')
   end,
   CodeBlock = function(c)
     local lines = {}
@@ -116,8 +161,20 @@ man.Pandoc = function(doc)
     if text then lines[#lines + 1] = string.format('.  char \\[u%04X] %s', code, text) end
   end
   table.sort(lines)
-  -- The name is never hyphenated.
-  local setup = '.hw grkpage\n'
+  -- The name is never hyphenated, nor any word of the code made of ASCII
+  -- letters alone, wherever it stands (.hw with no hyphen in the word; groff
+  -- matches it in any letter case).
+  local whole = { grkpage = true }
+  for word in pairs(code_words) do
+    if word:match('^%a+$') then whole[word:lower()] = true end
+  end
+  local words = {}
+  for word in pairs(whole) do words[#words + 1] = word end
+  table.sort(words)
+  local setup = ''
+  for i = 1, #words, 8 do
+    setup = setup .. '.hw ' .. table.concat(words, ' ', i, math.min(i + 7, #words)) .. '\n'
+  end
   if #lines > 0 then
     setup = setup .. ".if '\\*[.T]'ascii' \\{\\\n" .. table.concat(lines, '\n') .. '\n.\\}'
   end
@@ -152,4 +209,4 @@ local plain = {
   end,
 }
 
-return { { Div = pick, Span = pick }, for_man and man or plain }
+return { { Div = pick, Span = pick }, for_man and collect or {}, for_man and man or plain }
