@@ -49,6 +49,8 @@ struct greek_reading {
     std::uint64_t capitals = 0;      // of them, capitals
     std::uint64_t words = 0;         // runs of them
     std::uint64_t bad_words = 0;     // runs that no Greek word could be
+    std::uint64_t long_words = 0;    // good words of three letters or more, likely in Greek
+    std::uint64_t unlikely_words = 0; // good words far less likely than any Greek
     std::uint64_t in_latin = 0;      // of them, runs inside a Latin word
     std::uint64_t latin_edges = 0;   // runs, not counted as words, at a Latin word's edge
     std::int64_t pairs_score = 0;    // letter pairs' likelihood in Greek, summed (eighths of a bit)
@@ -99,6 +101,9 @@ struct block_counts {
     // ASCII letters right after an upper-half byte, as in a Latin word with an
     // accented letter, and hardly ever after a Greek word.
     std::uint32_t latin_touches = 0;
+    // Two bytes in a row of 0xE0-0xFF, where Windows Greek has its small
+    // letters, and of 0x80-0xBF, where DOS Greek has most of its letters.
+    std::uint32_t top_pairs = 0, low_pairs = 0;
     // Bytes rare in text, only whether the block holds them: then they are
     // counted one at a time.
     static constexpr std::uint8_t nul = 1, hole = 2, aa = 4, ae = 8, never_utf8 = 16;
@@ -120,6 +125,7 @@ struct block_counts {
 struct byte_counts {
     std::array<std::uint64_t, 4> quarters{};
     std::uint64_t controls = 0, utf8_pairs = 0, utf8_breaks = 0, latin_touches = 0;
+    std::uint64_t top_pairs = 0, low_pairs = 0;
     std::uint64_t nul = 0, windows_holes = 0, never_utf8 = 0, aa = 0, ae = 0;
     std::uint64_t first_nul = 0; // where the first NUL is, if any
     std::array<std::uint64_t, 2> zeros{}, alphabetic{}, punctuation{};
@@ -142,7 +148,8 @@ struct stretch_record {
 // What blocks read closely had, that later blocks are held against.
 struct block_reference {
     std::array<std::uint64_t, 4> quarters{};
-    std::uint64_t upper = 0, utf8_breaks = 0, utf8_pairs = 0, latin_touches = 0, bytes = 0;
+    std::uint64_t upper = 0, utf8_breaks = 0, utf8_pairs = 0, latin_touches = 0, top_pairs = 0,
+                  low_pairs = 0, bytes = 0;
 };
 
 struct identification {

@@ -198,6 +198,7 @@ TEST(IdentifyFed, EveryKernelCountsAlike) {
             c.quarters[0], c.quarters[1], c.quarters[2], c.quarters[3], c.controls,
             c.utf8_pairs,  c.utf8_breaks, c.nul,         c.windows_holes, c.never_utf8,
             c.aa,          c.ae,          c.first_nul,   c.zeros[0],    c.zeros[1],
+            c.latin_touches, c.top_pairs, c.low_pairs,
             c.alphabetic[0], c.alphabetic[1], c.punctuation[0], c.punctuation[1], c.nul_units};
     };
     for (const codepage::kernel &k : codepage::supported_kernels())

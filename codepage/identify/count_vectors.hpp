@@ -12,7 +12,8 @@
 namespace codepage::identifier {
 
 template <class V> struct lanes {
-    V q0{}, q1{}, q2{}, q3{}, controls{}, pairs{}, touches{}, breaks{}, holds{},
+    V q0{}, q1{}, q2{}, q3{}, controls{}, pairs{}, touches{}, top_pairs{}, low_pairs{}, breaks{},
+        holds{},
         zeros_even{}, zeros_odd{}, alphabetic_even{}, alphabetic_odd{}, punctuation_even{},
         punctuation_odd{}, nul_units{};
 };
@@ -50,6 +51,8 @@ template <class V, bool utf8, bool utf16>
     c.controls += total(l.controls);
     c.utf8_pairs += total(l.pairs);
     c.latin_touches += total(l.touches);
+    c.top_pairs += total(l.top_pairs);
+    c.low_pairs += total(l.low_pairs);
     c.holds |= any(l.holds);
     if constexpr (utf8)
         c.utf8_breaks += total(l.breaks);
@@ -100,13 +103,20 @@ template <class V, bool utf8, bool utf16>
             const v continuation = (v)((v)(x & 0xC0) == 0x80);
             l.pairs += continuation & (v)((v)(x1 - 0xC2) < 0x1E);
             l.touches += (v)((v)((x | 0x20) - 'a') < 26) & (v)(x1 >= 0x80);
+            l.top_pairs += (v)(x >= 0xE0) & (v)(x1 >= 0xE0);
+            l.low_pairs += continuation & (v)((v)(x1 & 0xC0) == 0x80);
             if constexpr (utf8) {
                 v x2, x3;
                 __builtin_memcpy(&x2, p + done - 2, N);
                 __builtin_memcpy(&x3, p + done - 3, N);
                 const v called = (v)(x1 >= 0xC0) | (v)(x2 >= 0xE0) | (v)(x3 >= 0xF0);
                 l.breaks += continuation ^ called;
-                l.holds |= ((v)((v)(x - 0xC0) < 2) | (v)(x >= 0xF5)) & block_counts::never_utf8;
+                const v never_after = ((v)(x1 == 0xE0) & (v)(x < 0xA0)) |
+                                      ((v)(x1 == 0xED) & (v)(x >= 0xA0)) |
+                                      ((v)(x1 == 0xF0) & (v)(x < 0x90)) |
+                                      ((v)(x1 == 0xF4) & (v)(x >= 0x90));
+                l.holds |= ((v)((v)(x - 0xC0) < 2) | (v)(x >= 0xF5) | (continuation & never_after)) &
+                           block_counts::never_utf8;
             }
             if constexpr (!utf16)
                 continue;

@@ -11,6 +11,18 @@ namespace codepage::identifier {
 
 namespace {
 
+// A continuation byte that UTF-8 never has after `lead`: one that makes the
+// character longer than it needs to be, a surrogate, or beyond U+10FFFF.
+constexpr bool never_after(std::uint8_t lead, std::uint8_t b) {
+    return (lead == 0xE0 && b < 0xA0) || (lead == 0xED && b >= 0xA0) ||
+           (lead == 0xF0 && b < 0x90) || (lead == 0xF4 && b >= 0x90);
+}
+
+// Bytes that UTF-8 never has, or never after the byte before.
+constexpr bool never_in_utf8(std::uint8_t before, std::uint8_t b) {
+    return b == 0xC0 || b == 0xC1 || b >= 0xF5 || ((b & 0xC0) == 0x80 && never_after(before, b));
+}
+
 // One byte, as the vectors count it; `at` its offset in the file.
 void count_byte(identification &id, block_counts &c, std::uint8_t b, std::uint64_t at) {
     const auto in = [b](int low, int count) { return b - low >= 0 && b - low < count; };
@@ -24,10 +36,12 @@ void count_byte(identification &id, block_counts &c, std::uint8_t b, std::uint64
     c.utf8_pairs += continuation && before[0] >= 0xC2 && before[0] < 0xE0;
     const auto letter = [](std::uint8_t x) { return static_cast<std::uint8_t>((x | 0x20) - 'a') < 26; };
     c.latin_touches += letter(b) && before[0] >= 0x80;
+    c.top_pairs += b >= 0xE0 && before[0] >= 0xE0;
+    c.low_pairs += b >= 0x80 && b < 0xC0 && before[0] >= 0x80 && before[0] < 0xC0;
     if (c.counted.utf8) {
         const bool called = before[0] >= 0xC0 || before[1] >= 0xE0 || before[2] >= 0xF0;
         c.utf8_breaks += continuation != called;
-        c.holds |= in(0xC0, 2) || b >= 0xF5 ? block_counts::never_utf8 : 0;
+        c.holds |= never_in_utf8(before[0], b) ? block_counts::never_utf8 : 0;
     }
     id.before = {b, before[0], before[1]};
     if (!c.counted.utf16)
@@ -43,7 +57,7 @@ void count_byte(identification &id, block_counts &c, std::uint8_t b, std::uint64
 
 // The rare bytes that a block holds, counted one at a time.
 void count_rare(byte_counts &total, const block_counts &c, std::span<const std::uint8_t> block,
-                std::uint64_t at) {
+                std::uint64_t at, std::uint8_t before) {
     if (c.holds & block_counts::nul) {
         const auto first = std::find(block.begin(), block.end(), 0);
         if (total.nul == 0)
@@ -54,9 +68,10 @@ void count_rare(byte_counts &total, const block_counts &c, std::span<const std::
         total.windows_holes += static_cast<std::uint64_t>(std::count_if(
             block.begin(), block.end(), [](std::uint8_t b) { return b == 0xD2 || b == 0xFF; }));
     if (c.holds & block_counts::never_utf8)
-        total.never_utf8 += static_cast<std::uint64_t>(
-            std::count_if(block.begin(), block.end(),
-                          [](std::uint8_t b) { return b == 0xC0 || b == 0xC1 || b >= 0xF5; }));
+        for (const std::uint8_t b : block) {
+            total.never_utf8 += never_in_utf8(before, b);
+            before = b;
+        }
     total.aa += (c.holds & block_counts::aa) != 0;
     total.ae += (c.holds & block_counts::ae) != 0;
 }
@@ -68,6 +83,8 @@ void add(byte_counts &total, const block_counts &c) {
     total.utf8_pairs += c.utf8_pairs;
     total.utf8_breaks += c.utf8_breaks;
     total.latin_touches += c.latin_touches;
+    total.top_pairs += c.top_pairs;
+    total.low_pairs += c.low_pairs;
     for (std::size_t parity = 0; parity < 2; ++parity) {
         total.zeros[parity] += c.zeros[parity];
         total.alphabetic[parity] += c.alphabetic[parity];
@@ -80,6 +97,7 @@ void add(byte_counts &total, const block_counts &c) {
 
 void count_block(identification &id, std::span<const std::uint8_t> block, std::uint64_t at,
                  block_counts &c) {
+    const std::uint8_t before = id.before[0];
     // The first bytes one at a time, so that the vectors have three bytes
     // before them, at an even offset; the vectors; what is left.
     // UTF-8's structure needs counting until it breaks: then the file is not
@@ -103,7 +121,7 @@ void count_block(identification &id, std::span<const std::uint8_t> block, std::u
     for (; done < block.size(); ++done)
         count_byte(id, c, block[done], at + done);
     add(id.counts, c);
-    count_rare(id.counts, c, block, at);
+    count_rare(id.counts, c, block, at, before);
     // UTF-16 has a byte 0x00-0x06 in every other place, or nearly.
     const std::uint64_t seen = at + block.size();
     const bool mark = (id.start[0] == 0xFF && id.start[1] == 0xFE) ||

@@ -11,26 +11,41 @@ namespace codepage::identifier {
 
 namespace {
 
-leaning lean(const identification &id) {
+// What the stretch in hand reads as, on its own: a leaning, or two.
+struct leaned {
+    leaning first = leaning::none, second = leaning::none;
+};
+
+leaned lean(const identification &id) {
     const greek_reading dos = since(id.dos, id.dos_then);
     const greek_reading windows = since(id.windows, id.windows_then);
     const std::uint64_t sequences = id.utf8_sequences - id.utf8_sequences_then;
     const std::uint64_t invalid = id.utf8_invalid - id.utf8_invalid_then;
     if (invalid == 0 && sequences >= stretch_utf8)
-        return leaning::utf8;
+        return {leaning::utf8};
+    // Words of Greek in both families: each family's text reads as no word
+    // in the other, so the stretch holds both.
+    if (dos.long_words > 0 && windows.long_words > 0)
+        return {leaning::dos, leaning::windows};
     // Letters in or at the edge of Latin words: a Latin-script language's,
     // however much Greek the stretch holds besides.
     const bool no_greek_word = dos.bad_words == dos.words && windows.bad_words == windows.words;
     if ((no_greek_word && strays(dos) + dos.in_latin >= stretch_latin) ||
         dos.in_latin + dos.latin_edges >= stretch_latin)
-        return leaning::neither;
+        return {leaning::neither};
+    // More of what Greek text does not hold, in the family that reads better,
+    // than a kilobyte of Greek ever has: a few words of another language.
+    const greek_reading &better = weight(dos) >= weight(windows) ? dos : windows;
+    if (dos.upper >= stretch_upper &&
+        better.bad_words + better.unlikely_words + better.odd_symbols >= stretch_anomalies)
+        return {leaning::neither};
     if (reads_as_greek(dos) && weight(dos) >= weight(windows) + family_margin)
-        return leaning::dos;
+        return {leaning::dos};
     if (reads_as_greek(windows) && weight(windows) >= weight(dos) + family_margin)
-        return leaning::windows;
+        return {leaning::windows};
     if (dos.upper >= stretch_upper && not_greek(dos) && not_greek(windows))
-        return leaning::neither;
-    return leaning::none;
+        return {leaning::neither};
+    return {};
 }
 
 constexpr std::string_view leaning_name(leaning l) {
@@ -59,9 +74,15 @@ bool beyond(std::uint64_t seen, std::uint64_t in_reference, std::uint64_t upper,
 } // namespace
 
 void close_stretch(identification &id, std::uint64_t at) {
-    const auto l = static_cast<std::size_t>(lean(id));
-    if (id.stretches.count[l]++ == 0)
-        id.stretches.first[l] = at;
+    const leaned l = lean(id);
+    const auto note = [&](leaning each) {
+        const auto k = static_cast<std::size_t>(each);
+        if (id.stretches.count[k]++ == 0)
+            id.stretches.first[k] = at;
+    };
+    note(l.first);
+    if (l.second != leaning::none)
+        note(l.second);
     id.dos_then = id.dos;
     id.windows_then = id.windows;
     id.utf8_sequences_then = id.utf8_sequences;
@@ -78,6 +99,10 @@ bool departs(const block_reference &ref, const block_counts &c) {
         if (beyond(c.quarters[q], ref.quarters[q], upper, ref))
             return true;
     if (beyond(c.utf8_pairs, ref.utf8_pairs, upper, ref))
+        return true;
+    // Letters of the other Greek family, two in a row: its words, however few.
+    if (c.top_pairs > 2 * (upper * ref.top_pairs / ref.upper) + pairs_slack ||
+        c.low_pairs > 2 * (upper * ref.low_pairs / ref.upper) + pairs_slack)
         return true;
     // Latin words with accented letters, however few, among Greek ones.
     if (c.latin_touches > 2 * (upper * ref.latin_touches / ref.upper) + touching_slack)
@@ -99,6 +124,8 @@ void add_to_reference(block_reference &ref, const block_counts &c, std::size_t b
     ref.utf8_breaks += c.utf8_breaks;
     ref.utf8_pairs += c.utf8_pairs;
     ref.latin_touches += c.latin_touches;
+    ref.top_pairs += c.top_pairs;
+    ref.low_pairs += c.low_pairs;
     ref.bytes += bytes;
 }
 

@@ -32,6 +32,12 @@ inline constexpr std::uint64_t departing_slack = 16;
 // Upper-half bytes beside an ASCII letter, beyond twice their share: a few
 // suffice, as a Latin word's accented letters are few.
 inline constexpr std::uint64_t touching_slack = 2;
+// Two bytes of the top quarter (0xE0-0xFF) in a row, or two of the lower half
+// of the upper half (0x80-0xBF), beyond twice their share: a few words of the
+// other Greek family, whose letters stand two in a row there, as the family's
+// own hardly ever do (DOS Greek puts one accented letter in a word, Windows
+// Greek punctuation in 0x80-0xBF).
+inline constexpr std::uint64_t pairs_slack = 4;
 
 // --- One code page family's reading ------------------------------------------
 
@@ -41,6 +47,10 @@ inline constexpr std::int64_t clear_standing = 16;
 // Upper-half bytes in a stretch that neither family reads as Greek, beyond
 // which the stretch is something else.
 inline constexpr std::uint64_t stretch_upper = 16;
+// Words that no Greek word could be or far less likely than any, and symbols
+// stuck to letters: a kilobyte of Greek text holds at most two (the
+// corpus's), a line of Russian among it more.
+inline constexpr std::uint64_t stretch_anomalies = 5;
 // Letters in or at the edge of Latin words, and other strays, in a stretch
 // without a word that Greek could write: accented letters of another
 // language.

@@ -78,13 +78,15 @@ void take_utf8(identification &id, std::uint8_t b) {
 
 // A 16-bit unit that text holds: a printable character of ASCII or Latin-1,
 // a line end or tab; a letter of Latin's extensions, Greek, Cyrillic,
-// Armenian, Hebrew or Arabic; general punctuation, symbols, box drawing.
+// Armenian, Hebrew or Arabic; general punctuation, symbols, box drawing; the
+// byte order mark.
 constexpr bool text_unit(std::uint16_t u) {
     if (u < 0x100)
         return (u >= 0x20 && u < 0x7F) || u == '\t' || u == '\n' || u == '\r' || u >= 0xA0;
     return u < 0x250 || (u >= 0x300 && u < 0x370) || (u >= 0x384 && u < 0x3D0) ||
            (u >= 0x400 && u < 0x530) || (u >= 0x531 && u < 0x700) ||
-           (u >= 0x1E00 && u < 0x2070) || u == 0x20AC || (u >= 0x2100 && u < 0x2600);
+           (u >= 0x1E00 && u < 0x2070) || u == 0x20AC || (u >= 0x2100 && u < 0x2600) ||
+           u == 0xFEFF;
 }
 
 } // namespace

@@ -37,6 +37,8 @@ bool looks_utf8(const identification &id) {
            !ends_inside_a_character(id);
 }
 
+// UTF-16 with a byte order mark: the rest must be UTF-16 too, its units read
+// closely text, as one file appended to another is not.
 finding by_byte_order_mark(const identification &id) {
     const auto &s = id.start;
     if (id.size >= 3 && s[0] == 0xEF && s[1] == 0xBB && s[2] == 0xBF) {
@@ -46,7 +48,9 @@ finding by_byte_order_mark(const identification &id) {
     }
     const bool le = s[0] == 0xFF && s[1] == 0xFE, be = s[0] == 0xFE && s[1] == 0xFF;
     if (id.size >= 2 && (le || be)) {
-        if (id.size % 2 == 0 && id.counts.nul_units == 0)
+        const std::size_t h = le ? 1 : 0;
+        if (id.size % 2 == 0 && id.counts.nul_units == 0 &&
+            id.utf16_text[h] * 10 >= utf16_tenths_text * id.utf16_units)
             return {le ? verdict::utf16le : verdict::utf16be, "byte order mark"};
         return {verdict::other, "a UTF-16 byte order mark, but not UTF-16"};
     }
@@ -73,8 +77,13 @@ finding windows_or_iso(const identification &id, const greek_reading &r) {
         return {verdict::unsure, "bytes that neither Windows-1253 nor ISO-8859-7 has"};
     if (iso_lacks)
         return {verdict::cp1253, evidence + "; bytes 0x80-0x9F or 0xAE, which ISO-8859-7 lacks"};
-    if (windows_lacks)
+    // 0xAA is a letter of ISO-8859-7 that Greek has not written since 1982:
+    // with nothing else written as ISO-8859-7 writes it, it tells nothing.
+    if (windows_lacks && iso > 0 && windows == 0)
         return {verdict::iso_8859_7, evidence + "; byte 0xAA, which Windows-1253 lacks"};
+    if (windows_lacks)
+        return {verdict::unsure, "byte 0xAA, which Windows-1253 lacks, and nothing else as "
+                                 "ISO-8859-7 writes it"};
     if (iso > 0 && windows > 0)
         return {verdict::unsure, "Alpha with tonos written both as in Windows-1253 and as in "
                                  "ISO-8859-7"};
@@ -97,6 +106,11 @@ finding eight_bit(const identification &id) {
     windows.undefined += id.counts.windows_holes;
     if (auto two = two_encodings(id.stretches))
         return {verdict::unsure, *two};
+    // Words of Greek in the other family too: parts in each.
+    if (dos.long_words > 0 && windows.long_words > 0)
+        return {verdict::unsure, "Greek words in DOS Greek and in Windows Greek: " +
+                                     number(dos.long_words) + " and " +
+                                     number(windows.long_words)};
     const bool dos_greek = reads_as_greek(dos);
     const bool windows_greek = reads_as_greek(windows);
     if (dos_greek && weight(dos) >= weight(windows) + family_margin)

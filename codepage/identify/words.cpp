@@ -1,6 +1,7 @@
 // The word reader: the bytes, read in one code page family, as runs of Greek
 // letters between other things, each run weighed as a Greek word.
 #include "steps.hpp"
+#include "thresholds.hpp"
 
 #include <cstring>
 
@@ -86,6 +87,9 @@ void end_word(greek_reading &r, std::uint8_t next) {
         ++r.bad_words;
     } else {
         r.good_letters += r.word_letters;
+        r.long_words += r.word_letters >= 3 && r.word_score >= 0;
+        r.unlikely_words +=
+            r.word_score < far_below * static_cast<std::int32_t>(r.word_letters + 1);
         if (r.word_letters >= 2 && r.opened_by == 0xA2)
             ++r.alpha_a2;
         else if (r.word_letters >= 2 && r.opened_by == 0xB6)
@@ -128,11 +132,19 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
     std::uint8_t c = table[byte];
     std::uint8_t opened_by = 0;
     r.upper += byte >= 0x80;
+    // 0xA2 right after a letter: ISO-8859-7's closing quote, unless a letter
+    // follows it too, as Windows-1253's Alpha with tonos does inside a word
+    // in capitals.
+    if (r.previous_byte == 0xA2 && r.previous == punct && &table == &windows_reading) {
+        if (is_letter(c))
+            ++r.alpha_a2;
+        else
+            ++r.quote_a2;
+    }
     if (c == alpha_tonos_a2 || c == alpha_tonos_b6) {
         if (r.in_word) {
-            // Right after a letter it is no letter: ISO-8859-7's closing
-            // quote, or Windows-1253's pilcrow.
-            r.quote_a2 += c == alpha_tonos_a2;
+            // Right after a letter it is no letter (see above), or
+            // Windows-1253's pilcrow.
             c = c == alpha_tonos_a2 ? punct : symbol;
         } else {
             opened_by = byte;
@@ -173,6 +185,8 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
 // Eight bytes of ASCII come to this: the word in hand ends at the first, and
 // the last is the byte before what follows. Nothing else in ASCII counts.
 void take_ascii(greek_reading &r, const reading_table &table, const std::uint8_t *eight) {
+    if (r.previous_byte == 0xA2 && r.previous == punct && &table == &windows_reading)
+        ++r.quote_a2;
     if (r.in_word)
         end_word(r, table[eight[0]]);
     // Whether the Latin letters the eight end in, if any, follow a %.
@@ -211,7 +225,18 @@ void read_words(greek_reading &r, const reading_table &table, std::span<const st
     r = local;
 }
 
+namespace {
+
+// A 0xA2 after a letter with nothing after it: a closing quote.
+void close_quote(greek_reading &r) {
+    if (r.previous_byte == 0xA2 && r.previous == punct)
+        ++r.quote_a2;
+}
+
+} // namespace
+
 void restart_words(greek_reading &r) {
+    close_quote(r);
     if (r.in_word)
         end_word(r, space);
     r.previous = space;
@@ -219,6 +244,7 @@ void restart_words(greek_reading &r) {
 }
 
 greek_reading closed(greek_reading r) {
+    close_quote(r);
     if (r.in_word)
         end_word(r, space);
     return r;
@@ -229,6 +255,8 @@ greek_reading since(const greek_reading &now, const greek_reading &then) {
     d.upper -= then.upper;
     d.letters -= then.letters;
     d.good_letters -= then.good_letters;
+    d.long_words -= then.long_words;
+    d.unlikely_words -= then.unlikely_words;
     d.capitals -= then.capitals;
     d.words -= then.words;
     d.bad_words -= then.bad_words;

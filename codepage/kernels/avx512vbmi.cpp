@@ -259,7 +259,7 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
     while (done < whole) {
         __m512i from80 = _mm512_setzero_si512(), fromA0 = from80, fromC0 = from80,
                 fromE0 = from80, controls = from80, pairs = from80, touches = from80,
-                breaks = from80, holds = from80;
+                top_pairs = from80, low_pairs = from80, breaks = from80, holds = from80;
         const std::size_t stop = std::min(whole, done + 255 * 64);
         for (; done < stop; done += 64) {
             const __m512i x = _mm512_loadu_si512(p + done);
@@ -270,8 +270,11 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
                 fromA0, _mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(char(0xA0))), fromA0, one);
             fromC0 = _mm512_mask_add_epi8(
                 fromC0, _mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(char(0xC0))), fromC0, one);
-            fromE0 = _mm512_mask_add_epi8(
-                fromE0, _mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(char(0xE0))), fromE0, one);
+            const __mmask64 top = _mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(char(0xE0)));
+            fromE0 = _mm512_mask_add_epi8(fromE0, top, fromE0, one);
+            top_pairs = _mm512_mask_add_epi8(
+                top_pairs, top & _mm512_cmpge_epu8_mask(x1, _mm512_set1_epi8(char(0xE0))),
+                top_pairs, one);
             const __m512i low = _mm512_maskz_permutex2var_epi8(~upper, lower0, x, lower1);
             const __m512i high = _mm512_maskz_permutex2var_epi8(upper, upper0, x, upper1);
             const __m512i classes = _mm512_or_si512(low, high);
@@ -284,6 +287,9 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
             const __mmask64 lead2 = _mm512_cmplt_epu8_mask(
                 _mm512_sub_epi8(x1, _mm512_set1_epi8(char(0xC2))), _mm512_set1_epi8(0x1E));
             pairs = _mm512_mask_add_epi8(pairs, follows & lead2, pairs, one);
+            const __mmask64 follows1 = _mm512_cmpeq_epi8_mask(
+                _mm512_and_si512(x1, _mm512_set1_epi8(char(0xC0))), _mm512_set1_epi8(char(0x80)));
+            low_pairs = _mm512_mask_add_epi8(low_pairs, follows & follows1, low_pairs, one);
             const __mmask64 letters = _mm512_test_epi8_mask(classes, _mm512_set1_epi8(letter));
             touches =
                 _mm512_mask_add_epi8(touches, letters & _mm512_movepi8_mask(x1), touches, one);
@@ -295,6 +301,19 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
                     _mm512_cmpge_epu8_mask(x2, _mm512_set1_epi8(char(0xE0))) |
                     _mm512_cmpge_epu8_mask(x3, _mm512_set1_epi8(char(0xF0)));
                 breaks = _mm512_mask_add_epi8(breaks, follows ^ called, breaks, one);
+                // A continuation UTF-8 never has after its lead: too long a
+                // form, a surrogate, beyond U+10FFFF.
+                const __mmask64 below_a0 = _mm512_cmplt_epu8_mask(x, _mm512_set1_epi8(char(0xA0)));
+                const __mmask64 below_90 = _mm512_cmplt_epu8_mask(x, _mm512_set1_epi8(char(0x90)));
+                const __mmask64 never_after =
+                    follows &
+                    ((_mm512_cmpeq_epi8_mask(x1, _mm512_set1_epi8(char(0xE0))) & below_a0) |
+                     (_mm512_cmpeq_epi8_mask(x1, _mm512_set1_epi8(char(0xED))) & ~below_a0) |
+                     (_mm512_cmpeq_epi8_mask(x1, _mm512_set1_epi8(char(0xF0))) & below_90) |
+                     (_mm512_cmpeq_epi8_mask(x1, _mm512_set1_epi8(char(0xF4))) & ~below_90));
+                holds = _mm512_or_si512(
+                    holds, _mm512_maskz_mov_epi8(never_after,
+                                                 _mm512_set1_epi8(block_counts::never_utf8)));
             }
         }
         const std::uint32_t n80 = lanes_total(from80), nA0 = lanes_total(fromA0),
@@ -306,6 +325,8 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
         c.controls += lanes_total(controls);
         c.utf8_pairs += lanes_total(pairs);
         c.latin_touches += lanes_total(touches);
+        c.top_pairs += lanes_total(top_pairs);
+        c.low_pairs += lanes_total(low_pairs);
         c.utf8_breaks += lanes_total(breaks);
         alignas(64) std::uint8_t held[64];
         _mm512_store_si512(held, holds);
