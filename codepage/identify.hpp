@@ -75,6 +75,7 @@ struct greek_reading {
     std::uint8_t previous_letter = 36; // 36: the edge of a word
     std::uint8_t opened_by = 0;        // 0xA2 or 0xB6 when the word began with one
     bool after_format = false;         // Latin letters after %, as in %s, before this byte
+    bool a2_after_capitals = false;    // the last 0xA2 closed a word in capitals
     bool in_word = false;
     bool word_bad = false, word_in_latin = false;
     std::uint32_t word_letters = 0, word_capitals = 0, word_tonos = 0;

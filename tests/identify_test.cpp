@@ -154,7 +154,27 @@ INSTANTIATE_TEST_SUITE_P(
         identify_case{"Binary", bytes{0, 1, 2, 3, 0x80, 0x90, 0xFF, 0, 7, 8} + ascii,
                       verdict::other},
         // One letter is no evidence.
-        identify_case{"OneLetter", ascii + windows_1253(U"ά"), verdict::unsure}),
+        identify_case{"OneLetter", ascii + windows_1253(U"ά"), verdict::unsure},
+        // A byte order mark says nothing of what follows it: UTF-16 with a
+        // Windows Greek file appended.
+        identify_case{"Utf16MarkThenWindows",
+                      utf16(greek, true, true) + windows_1253(greek), verdict::other},
+        // A surrogate in UTF-8 far from the start, where nothing is read closely.
+        identify_case{"Utf8WithASurrogateLate",
+                      repeated(utf8(greek), 300 * 1024) + bytes{0xED, 0xA0, 0x80} + utf8(greek),
+                      verdict::other},
+        // Capitals with Alpha with tonos inside words: Windows-1253's, not
+        // ISO-8859-7's closing quote.
+        identify_case{"WindowsCapitalsWithAlphaTonos",
+                      repeated(windows_1253(U"Η ΚΑΤΆΣΤΑΣΗ ΤΟΥ ΛΟΓΑΡΙΑΣΜΟΎ ΠΑΡΑΜΈΝΕΙ ΑΝΟΙΧΤΉ, "
+                                            U"ΤΑ ΠΡΆΓΜΑΤΑ ΕΊΝΑΙ ΚΑΛΆ.\r\n"),
+                               1024),
+                      verdict::cp1253},
+        // A line of Windows Greek deep inside DOS Greek.
+        identify_case{"DosWithALineOfWindowsLate",
+                      repeated(cp737(greek), 200 * 1024) + windows_1253(greek.substr(0, 80)) +
+                          repeated(cp737(greek), 8 * 1024),
+                      verdict::unsure}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Fed whole, a byte at a time at first, or in pieces across the blocks, the

@@ -133,10 +133,10 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
     std::uint8_t opened_by = 0;
     r.upper += byte >= 0x80;
     // 0xA2 right after a letter: ISO-8859-7's closing quote, unless a letter
-    // follows it too, as Windows-1253's Alpha with tonos does inside a word
-    // in capitals.
+    // follows it too, or capitals come before it, as Windows-1253's Alpha
+    // with tonos does inside or at the end of a word in capitals.
     if (r.previous_byte == 0xA2 && r.previous == punct && &table == &windows_reading) {
-        if (is_letter(c))
+        if (is_letter(c) || r.a2_after_capitals)
             ++r.alpha_a2;
         else
             ++r.quote_a2;
@@ -145,6 +145,7 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
         if (r.in_word) {
             // Right after a letter it is no letter (see above), or
             // Windows-1253's pilcrow.
+            r.a2_after_capitals = r.word_letters >= 2 && r.word_capitals == r.word_letters;
             c = c == alpha_tonos_a2 ? punct : symbol;
         } else {
             opened_by = byte;
@@ -186,7 +187,7 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
 // the last is the byte before what follows. Nothing else in ASCII counts.
 void take_ascii(greek_reading &r, const reading_table &table, const std::uint8_t *eight) {
     if (r.previous_byte == 0xA2 && r.previous == punct && &table == &windows_reading)
-        ++r.quote_a2;
+        ++(r.a2_after_capitals ? r.alpha_a2 : r.quote_a2);
     if (r.in_word)
         end_word(r, table[eight[0]]);
     // Whether the Latin letters the eight end in, if any, follow a %.
@@ -230,7 +231,7 @@ namespace {
 // A 0xA2 after a letter with nothing after it: a closing quote.
 void close_quote(greek_reading &r) {
     if (r.previous_byte == 0xA2 && r.previous == punct)
-        ++r.quote_a2;
+        ++(r.a2_after_capitals ? r.alpha_a2 : r.quote_a2);
 }
 
 } // namespace
