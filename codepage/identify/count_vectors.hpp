@@ -21,7 +21,7 @@ template <class V> struct lanes {
 // A lane's count, which went down by one for each true compare (-1): at most
 // 255, so the byte negated is the count. Summed a word at a time, in a few
 // operations on the word.
-template <class V> [[gnu::always_inline]] inline std::uint32_t total(V v) {
+template <class V> [[gnu::always_inline]] inline std::uint32_t total(const V &v) {
     const V counts = V{} - v;
     std::uint64_t words[sizeof(V) / 8];
     __builtin_memcpy(words, &counts, sizeof(V));
@@ -35,7 +35,7 @@ template <class V> [[gnu::always_inline]] inline std::uint32_t total(V v) {
 }
 
 // Which of the bits of `holds` any lane has.
-template <class V> [[gnu::always_inline]] inline std::uint8_t any(V v) {
+template <class V> [[gnu::always_inline]] inline std::uint8_t any(const V &v) {
     std::uint8_t bits = 0;
     for (std::size_t i = 0; i < sizeof(V); ++i)
         bits |= v[i];
