@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,6 +19,25 @@
 namespace codepage::identifier {
 
 using reading_table = std::array<std::uint8_t, 256>;
+
+// Walks `bytes` eight at a time, as most of many files is ASCII: `ascii(p)`
+// takes eight bytes of ASCII at once, or returns false to have them taken one
+// at a time after all; `one(b)` takes a byte.
+template <class Ascii, class One>
+inline void by_eights(std::span<const std::uint8_t> bytes, Ascii ascii, One one) {
+    const std::uint8_t *p = bytes.data();
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if ((word & 0x8080808080808080ull) == 0 && ascii(p + i))
+            continue;
+        for (std::size_t k = 0; k < 8; ++k)
+            one(p[i + k]);
+    }
+    for (; i < bytes.size(); ++i)
+        one(p[i]);
+}
 
 // --- identify.cpp --------------------------------------------------------------
 

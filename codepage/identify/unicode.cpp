@@ -2,7 +2,6 @@
 // are text.
 #include "steps.hpp"
 
-#include <cstring>
 #include <utility>
 
 namespace codepage::identifier {
@@ -92,21 +91,15 @@ constexpr bool text_unit(std::uint16_t u) {
 } // namespace
 
 void check_utf8(identification &id, std::span<const std::uint8_t> bytes) {
-    const std::uint8_t *p = bytes.data();
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, 8);
-        if ((word & 0x8080808080808080ull) == 0 && !id.utf8_pending) {
+    by_eights(
+        bytes,
+        [&id](const std::uint8_t *) {
+            if (id.utf8_pending)
+                return false; // a character cut short, found one byte at a time
             id.utf8_resync = false;
-            continue; // eight characters of ASCII
-        }
-        for (std::size_t k = 0; k < 8; ++k)
-            take_utf8(id, p[i + k]);
-    }
-    for (; i < n; ++i)
-        take_utf8(id, p[i]);
+            return true;
+        },
+        [&id](std::uint8_t b) { take_utf8(id, b); });
 }
 
 void restart_utf8(identification &id) {

@@ -3,7 +3,6 @@
 #include "steps.hpp"
 #include "thresholds.hpp"
 
-#include <cstring>
 
 namespace codepage::identifier {
 
@@ -204,25 +203,16 @@ void take_ascii(greek_reading &r, const reading_table &table, const std::uint8_t
 
 } // namespace
 
-// On a copy, which the compiler keeps in registers where it can; eight bytes
-// of ASCII, as most of many files are, are taken at once.
+// On a copy, which the compiler keeps in registers where it can.
 void read_words(greek_reading &r, const reading_table &table, std::span<const std::uint8_t> bytes) {
     greek_reading local = r;
-    const std::uint8_t *p = bytes.data();
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, 8);
-        if ((word & 0x8080808080808080ull) == 0) {
-            take_ascii(local, table, p + i);
-            continue;
-        }
-        for (std::size_t k = 0; k < 8; ++k)
-            take_byte(local, table, p[i + k]);
-    }
-    for (; i < n; ++i)
-        take_byte(local, table, p[i]);
+    by_eights(
+        bytes,
+        [&](const std::uint8_t *eight) {
+            take_ascii(local, table, eight);
+            return true;
+        },
+        [&](std::uint8_t b) { take_byte(local, table, b); });
     r = local;
 }
 
