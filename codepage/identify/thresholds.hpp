@@ -2,6 +2,7 @@
 // The corpus test (tests/check-identify) is what they were set against.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace codepage::identifier {
@@ -11,13 +12,13 @@ namespace codepage::identifier {
 // A block: the vectors' counts are totalled, and a block held against the
 // blocks read before, this many bytes at a time (a file offset that is a
 // multiple of it begins one).
-inline constexpr std::uint64_t block_size = 4096;
+inline constexpr std::size_t block_size = 4096;
 // Bytes at the file's start read closely whatever their counts: the evidence
 // that the rest is held against.
 inline constexpr std::uint64_t read_first = 64 * 1024;
 // A stretch, the unit whose leaning is judged on its own, in bytes: long
 // enough for a hundred words, short enough to tell where a part begins.
-inline constexpr std::uint64_t stretch_size = 1024;
+inline constexpr std::size_t stretch_size = 1024;
 // A block with fewer upper-half bytes than this is read closely, which costs
 // little, rather than held against the blocks before: its counts are too few
 // to tell anything by.
