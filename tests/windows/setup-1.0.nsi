@@ -1,3 +1,5 @@
+; The setup of 1.0 as released, kept for tests/check-setup, which upgrades
+; from it and downgrades to it; nothing ships it.
 ; The Windows setup, grkpage-VERSION-setup.exe: installs grkpage for the
 ; current user alone, without asking for an administrator, into
 ; %LOCALAPPDATA%\Programs\grkpage (/D= changes it); puts that folder on the
