@@ -137,7 +137,8 @@ std::string not_looked_at(const looked &l) {
     const bool el = in_greek();
     switch (l.outcome) {
     case looked::cannot_open:
-        return el ? "δεν ήταν δυνατό να ανοιχτεί· έμεινε ως έχει" : "can't be opened; left as it is";
+        return el ? "δεν ήταν δυνατό να ανοιχτεί· έμεινε ως έχει"
+                  : "can't be opened; left as it is";
     case looked::not_regular:
         return el ? "δεν είναι κανονικό αρχείο (είναι φάκελος ή συσκευή)· έμεινε ως έχει"
                   : "not a regular file (a folder or a device); left as it is";
@@ -200,10 +201,10 @@ void close_soon(int seconds) {
         FlushConsoleInputBuffer(in);
     for (int left = seconds; left > 0; --left) {
         const std::string n = std::to_string(left);
-        write_error(in_greek() ? "\rΤο παράθυρο κλείνει σε " + n +
-                                     " δευτ.· πατήστε ένα πλήκτρο για να κλείσει τώρα. "
-                               : "\rThis window closes in " + n +
-                                     " s; press any key to close it now. ");
+        write_error(in_greek()
+                        ? "\rΤο παράθυρο κλείνει σε " + n +
+                              " δευτ.· πατήστε ένα πλήκτρο για να κλείσει τώρα. "
+                        : "\rThis window closes in " + n + " s; press any key to close it now. ");
         for (int tick = 0; tick < 10; ++tick) {
             if (key_pressed(in, console)) {
                 write_error("\n");
@@ -294,7 +295,8 @@ DWORD convert(const std::vector<to_convert> &files, std::vector<std::string> &li
         std::size_t next = done;
         do
             command += L' ' + quoted(files[next++].path);
-        while (next < files.size() && command.size() + 1 + quoted(files[next].path).size() <= longest);
+        while (next < files.size() &&
+               command.size() + 1 + quoted(files[next].path).size() <= longest);
         const ran r = run(grkpage, command);
         std::size_t stopped_at = next; // past the batch: none named
         if (r.code != 0 && r.start_error == 0)
@@ -313,8 +315,7 @@ DWORD convert(const std::vector<to_convert> &files, std::vector<std::string> &li
             if (r.code == 0 || (i < stopped_at && stopped_at != next)) {
                 line += converted_text();
                 ++converted;
-            }
-            else if (r.start_error != 0)
+            } else if (r.start_error != 0)
                 line += el ? "δεν μετατράπηκε: το grkpage.exe δεν ξεκίνησε (σφάλμα " +
                                  std::to_string(r.start_error) + ")· έμεινε ως ήταν"
                            : "not converted: grkpage.exe could not be started (error " +
@@ -327,13 +328,14 @@ DWORD convert(const std::vector<to_convert> &files, std::vector<std::string> &li
                              "έμεινε ως ήταν"
                            : "not converted, as grkpage stopped at a file above; left as it was";
             else // stopped, say by Ctrl-C, without naming a file
-                line += (el ? "το grkpage σταμάτησε (κωδικός εξόδου " + std::to_string(r.code) +
-                                  ") χωρίς να αναφέρει αρχείο: μετατράπηκε ή έμεινε ως ήταν· το "
-                                  "grkpage-detect δείχνει ποιο από τα δύο"
-                            : "grkpage stopped (exit code " + std::to_string(r.code) +
-                                  ") without naming a file: converted, or left as it was; "
-                                  "grkpage-detect says which") +
-                        (r.said.empty() ? "" : (el ? " («" + r.said + "»)" : " (\"" + r.said + "\")"));
+                line +=
+                    (el ? "το grkpage σταμάτησε (κωδικός εξόδου " + std::to_string(r.code) +
+                              ") χωρίς να αναφέρει αρχείο: μετατράπηκε ή έμεινε ως ήταν· το "
+                              "grkpage-detect δείχνει ποιο από τα δύο"
+                        : "grkpage stopped (exit code " + std::to_string(r.code) +
+                              ") without naming a file: converted, or left as it was; "
+                              "grkpage-detect says which") +
+                    (r.said.empty() ? "" : (el ? " («" + r.said + "»)" : " (\"" + r.said + "\")"));
         }
         if (r.code != 0) {
             for (std::size_t i = next; i < files.size(); ++i)
@@ -396,8 +398,8 @@ int wmain(int argc, wchar_t **argv) {
                     : "No file was given: drag files onto this program, or send them to it "
                       "from the Send To menu.\n";
     } else {
-        const std::string of = std::to_string(converted) + (el ? " από " : " of ") +
-                               std::to_string(lines.size());
+        const std::string of =
+            std::to_string(converted) + (el ? " από " : " of ") + std::to_string(lines.size());
         window += el ? "Αρχεία που μετατράπηκαν: " + of + ".\n" : "Files converted: " + of + ".\n";
     }
     write_error(window);

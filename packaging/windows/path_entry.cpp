@@ -13,8 +13,9 @@
 // its type (REG_EXPAND_SZ when it is made), and an empty value stays empty.
 // Entries are compared as Windows finds programs through them: expanded
 // (%LOCALAPPDATA%...), without their quotes, in any letter case, a trailing
-// backslash aside. A FOLDER holding `;` or `"` cannot be an entry: exit code 2. Strings are as long as the registry's own, so a
-// PATH of any length is kept whole. Then every window is told the environment
+// backslash aside; a FOLDER holding `;` or `"` cannot be an entry (exit code
+// 2). Strings are as long as the registry's own, so a PATH of any length is
+// kept whole. Then every window is told the environment
 // changed, so that a console opened afterwards sees it. Exit code 0 when the
 // value was changed, 6 when add made it, 3 when there was nothing to change
 // (the folder was there already, or not there to take out), 4 when the value
@@ -80,8 +81,7 @@ std::wstring comparable(std::wstring folder) {
     if (folder.find(L'%') != std::wstring::npos) {
         const DWORD size = ExpandEnvironmentStringsW(folder.c_str(), nullptr, 0);
         std::wstring expanded(size, L'\0');
-        if (size != 0 &&
-            ExpandEnvironmentStringsW(folder.c_str(), expanded.data(), size) == size) {
+        if (size != 0 && ExpandEnvironmentStringsW(folder.c_str(), expanded.data(), size) == size) {
             expanded.resize(size - 1);
             folder = expanded;
         }
