@@ -1,7 +1,9 @@
 // grkpage-path.exe: the setup's hand on the user's PATH.
 //   grkpage-path add FOLDER          puts FOLDER at the end of the user's PATH,
 //                                    unless an entry names it already
-//   grkpage-path remove FOLDER       takes every entry that names FOLDER out
+//   grkpage-path remove FOLDER       takes the last entry that names FOLDER
+//                                    out: the one add put at the end (one the
+//                                    user added by hand besides stays)
 //   grkpage-path remove-made FOLDER  the same, and deletes the value when
 //                                    nothing is left of it: add made it
 //   grkpage-path free FILE           exit code 7 while a program has FILE
@@ -9,9 +11,11 @@
 // The PATH is the value Path under HKEY_CURRENT_USER\Environment. Every other
 // entry, and the separators between them, stay as they were; the value keeps
 // its type (REG_EXPAND_SZ when it is made), and an empty value stays empty.
-// Entries are compared as Windows compares file names: in any letter case,
-// a trailing backslash aside. Strings are as long as the registry's own, so a
-// PATH of any length is kept whole. Then every window is told the environment
+// Entries are compared as Windows finds programs through them: expanded
+// (%LOCALAPPDATA%...), without their quotes, in any letter case, a trailing
+// backslash aside; a FOLDER holding `;` or `"` cannot be an entry (exit code
+// 2). Strings are as long as the registry's own, so a PATH of any length is
+// kept whole. Then every window is told the environment
 // changed, so that a console opened afterwards sees it. Exit code 0 when the
 // value was changed, 6 when add made it, 3 when there was nothing to change
 // (the folder was there already, or not there to take out), 4 when the value
@@ -21,6 +25,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -70,8 +75,18 @@ bool write(HKEY key, const path_value &value, bool delete_empty) {
                           bytes) == ERROR_SUCCESS;
 }
 
-// A folder as an entry compares: no trailing backslash, one letter case.
+// A folder as an entry compares: expanded, unquoted, no trailing backslash,
+// one letter case.
 std::wstring comparable(std::wstring folder) {
+    if (folder.find(L'%') != std::wstring::npos) {
+        const DWORD size = ExpandEnvironmentStringsW(folder.c_str(), nullptr, 0);
+        std::wstring expanded(size, L'\0');
+        if (size != 0 && ExpandEnvironmentStringsW(folder.c_str(), expanded.data(), size) == size) {
+            expanded.resize(size - 1);
+            folder = expanded;
+        }
+    }
+    std::erase(folder, L'"');
     while (folder.size() > 1 && folder.back() == L'\\')
         folder.pop_back();
     if (!folder.empty())
@@ -112,22 +127,19 @@ void add(path_value &value, const std::wstring &folder) {
         value.text += L';' + folder;
 }
 
-// Each entry that names the folder goes with the separator before it (the
-// first, with the one after it).
+// The last entry that names the folder goes, with the separator before it
+// (the first entry, with the one after it): add put its entry last.
 void remove(path_value &value, const std::wstring &folder) {
     const std::wstring unwanted = comparable(folder);
-    std::wstring kept;
-    std::size_t copied = 0;
-    for (const auto &e : entries(value.text)) {
-        if (!names(value.text, e, unwanted))
+    const auto all = entries(value.text);
+    for (auto e = all.rbegin(); e != all.rend(); ++e) {
+        if (!names(value.text, *e, unwanted))
             continue;
-        const std::size_t from = std::max(e.begin > 0 ? e.begin - 1 : 0, copied);
-        const std::size_t to = e.begin > 0 ? e.end : std::min(e.end + 1, value.text.size());
-        kept.append(value.text, copied, from - copied);
-        copied = to;
+        const std::size_t from = e->begin > 0 ? e->begin - 1 : 0;
+        const std::size_t to = e->begin > 0 ? e->end : std::min(e->end + 1, value.text.size());
+        value.text.erase(from, to - from);
+        return;
     }
-    kept.append(value.text, copied);
-    value.text = kept;
 }
 
 } // namespace
@@ -149,6 +161,8 @@ int wmain(int argc, wchar_t **argv) {
         return free_to_replace(argv[2]) ? 0 : 7;
     if (verb != L"add" && verb != L"remove" && verb != L"remove-made")
         return 2;
+    if (std::wstring_view(argv[2]).find_first_of(L";\"") != std::wstring_view::npos)
+        return 2; // it would be two entries, or none that Windows reads
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, key_name, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)

@@ -5,15 +5,18 @@
 ; folder; and leaves an uninstaller that "Apps & features" lists. It speaks
 ; Greek or English, by the system's language, and runs silently with /S.
 ; Running it again, of the same or a newer version, replaces the files and
-; keeps one PATH entry and one set of shortcuts; run with another folder, it
-; moves the install there. It never writes into a folder that holds files it
-; did not put there: it makes a grkpage folder of its own below it, or
-; refuses. It records the PATH entry it added, and its uninstaller takes out
-; exactly that entry and only the files it lists. Exit codes, for /S: 0 done;
-; 2 refused, nothing changed (a folder holding others' files, a /D= that is
-; not a full path); 3 installed, but the PATH left as it was (a Path that is
-; not text, or would pass 32,767 characters); 4 refused while grkpage runs
-; from the install (the uninstaller too).
+; keeps one PATH entry and one set of shortcuts, in the folder it installed
+; into, whatever the user saved there; run with another folder, it moves the
+; install there. Its own files are those it lists, in the folder its record
+; names: it never writes into another folder that holds anything, whatever
+; the names: it makes a grkpage folder of its own below it, or refuses. It
+; records the folders it made and the PATH entry it added, and its
+; uninstaller takes out exactly that entry, the files it lists and the
+; folders it made, each once empty. Exit codes, for /S: 0 done; 2 refused,
+; nothing changed (a folder holding others' files; a /D= that is not a full
+; path, cannot be read, names a file or holds `;`); 3 installed, but the PATH
+; left as it was (a Path that is not text, or would pass 32,767 characters);
+; 4 refused while grkpage runs from the install (the uninstaller too).
 ;   makensis -DVERSION=1.0 -DFILES=DIR -DOUTFILE=PATH [-DTARGET=amd64-unicode] setup.nsi
 ; DIR holds grkpage.exe, grkpage-detect.exe, the two helpers, grkpage-path.exe, README.txt, its
 ; Greek translation README-el.txt, and LICENSE.txt.
@@ -29,6 +32,7 @@ ManifestSupportedOS all
 
 !include MUI2.nsh
 !include FileFunc.nsh
+!include LogicLib.nsh
 
 Name "grkpage ${VERSION}"
 OutFile "${OUTFILE}"
@@ -37,6 +41,12 @@ InstallDir "$LOCALAPPDATA\Programs\grkpage"
 InstallDirRegKey HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall\grkpage" "InstallLocation"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\grkpage"
+; Setup's record of the install: the folder (InstallLocation) and the first
+; folder it made on the way there (FoldersMade, empty when there was none to
+; make). 1.0's uninstaller deletes the uninstall key alone, so the record
+; outlives what it leaves behind, as it outlives an uninstaller run in place
+; that could not take itself away.
+!define RECORD_KEY "Software\grkpage"
 
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -79,6 +89,12 @@ LangString NotFull ${LANG_ENGLISH} "The folder after /D= must be a full path, su
 LangString NotFull ${LANG_GREEK} "Ο φάκελος μετά το /D= πρέπει να είναι πλήρης διαδρομή, όπως C:\Tools\grkpage."
 LangString NotOurs ${LANG_ENGLISH} "$INSTDIR holds files that setup did not put there. Choose another folder."
 LangString NotOurs ${LANG_GREEK} "Ο φάκελος $INSTDIR περιέχει αρχεία που δεν έβαλε εκεί το πρόγραμμα εγκατάστασης. Επιλέξτε άλλον φάκελο."
+LangString Unreadable ${LANG_ENGLISH} "Setup cannot read the folder after /D=. Write /D= and the folder last, as /D=C:\My Tools\grkpage, or both in quotes, as $\"/D=C:\My Tools\grkpage$\"."
+LangString Unreadable ${LANG_GREEK} "Το πρόγραμμα εγκατάστασης δεν μπορεί να διαβάσει τον φάκελο μετά το /D=. Γράψτε το /D= και τον φάκελο στο τέλος, όπως /D=C:\My Tools\grkpage, ή και τα δύο μέσα σε εισαγωγικά, όπως $\"/D=C:\My Tools\grkpage$\"."
+LangString IsFile ${LANG_ENGLISH} "$R5 is a file, not a folder: setup cannot install into $INSTDIR. Choose a folder."
+LangString IsFile ${LANG_GREEK} "Το $R5 είναι αρχείο, όχι φάκελος: το πρόγραμμα εγκατάστασης δεν μπορεί να εγκαταστήσει στο $INSTDIR. Επιλέξτε φάκελο."
+LangString Semicolon ${LANG_ENGLISH} "A folder whose name holds a semicolon (;) cannot go on the PATH: it would be read as two folders. Choose another folder."
+LangString Semicolon ${LANG_GREEK} "Ένας φάκελος που στο όνομά του έχει τον χαρακτήρα ; δεν μπορεί να μπει στο PATH: θα διαβαζόταν ως δύο φάκελοι. Επιλέξτε άλλον φάκελο."
 
 ; The files setup puts in its folder, and only those: the uninstaller
 ; deletes these and no others.
@@ -93,38 +109,132 @@ LangString NotOurs ${LANG_GREEK} "Ο φάκελος $INSTDIR περιέχει α
   ${DO} "uninstall.exe"
 !macroend
 
-; Sets $0 to 1 when folder $R9 holds anything that setup did not put there:
-; a name it does not use, or, in a folder without grkpage.exe, any file at
-; all (the user's own README.txt, say).
+; Sets $0 to 1 when folder $R9 holds anything and is not the install on
+; record, $R8: a folder holding the user's own grkpage.exe or README.txt is
+; the user's. Names compare in any letter case, as Windows compares them.
 Function HoldsOthers
   StrCpy $0 0
-  StrCpy $3 0
+  ${If} $R9 == $R8
+    Return
+  ${EndIf}
   ClearErrors
   FindFirst $1 $2 "$R9\*.*"
-  IfErrors done
-  loop:
-    StrCmp $2 "" close
-    StrCmp $2 "." next
-    StrCmp $2 ".." next
-    StrCpy $3 1
-    !define IsOurs "!insertmacro IsOurs"
-    !macro IsOurs NAME
-      StrCmp $2 "${NAME}" next
-    !macroend
-    !insertmacro InstalledFiles "${IsOurs}"
-    !undef IsOurs
-    StrCpy $0 1
-    Goto close
-  next:
-    FindNext $1 $2
-    Goto loop
-  close:
-    FindClose $1
-  done:
-  StrCmp $3 1 0 +3
-    IfFileExists "$R9\grkpage.exe" +2
+  ${If} ${Errors}
+    Return
+  ${EndIf}
+  ${DoWhile} $2 != ""
+    ${If} $2 != "."
+    ${AndIf} $2 != ".."
       StrCpy $0 1
+      ${Break}
+    ${EndIf}
+    FindNext $1 $2
+  ${Loop}
+  FindClose $1
 FunctionEnd
+
+; Sets $R5 to the nearest folder on $INSTDIR's path that is there, and $R4 to
+; the first folder below it that setup makes, or to nothing when $INSTDIR is
+; there. Refuses, exit code 2, a folder whose name holds `;`, and a path
+; where a file stands in place of a folder.
+Function MustBeUsable
+  StrCpy $R5 $INSTDIR
+  StrCpy $R4 ""
+  Push $INSTDIR
+  Push ";"
+  Call Holds
+  Pop $0
+  ${If} $0 == 1
+    MessageBox MB_OK|MB_ICONSTOP "$(Semicolon)" /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+  ${Do}
+    ${If} ${FileExists} "$R5\*.*"
+      ${Break}
+    ${EndIf}
+    ${If} ${FileExists} "$R5"
+      MessageBox MB_OK|MB_ICONSTOP "$(IsFile)" /SD IDOK
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+    StrCpy $R4 $R5
+    ${GetParent} $R5 $R5
+  ${LoopUntil} $R5 == ""
+FunctionEnd
+
+; Pops a character, then a text; pushes 1 when the text holds it, else 0.
+Function Holds
+  Exch $1 ; the character
+  Exch
+  Exch $2 ; the text
+  Push $3
+  Push $4
+  StrCpy $4 0
+  ${Do}
+    StrCpy $3 $2 1 $4
+    ${If} $3 == ""
+      StrCpy $3 0
+      ${Break}
+    ${ElseIf} $3 == $1
+      StrCpy $3 1
+      ${Break}
+    ${EndIf}
+    IntOp $4 $4 + 1
+  ${Loop}
+  StrCpy $1 $3
+  Pop $4
+  Pop $3
+  Pop $2
+  Exch $1
+FunctionEnd
+
+; The PATH entry setup added, into $R7, or nothing: PathEntry, the folder as
+; text; before it, 1.0's PathEntryAdded, a 1 for the install's own folder, or
+; the folder as text where 1.1 at first wrote it there. Both are written, as
+; 1.0's uninstaller reads PathEntryAdded as a number: after a downgrade, it
+; takes the entry out.
+!macro ReadPathEntry UN
+Function ${UN}ReadPathEntry
+  ReadRegStr $R7 HKCU "${UNINSTALL_KEY}" "PathEntry"
+  ${If} $R7 == ""
+    ReadRegStr $R7 HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
+    ${If} $R7 == "1"
+      StrCpy $R7 $INSTDIR
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro ReadPathEntry ""
+!insertmacro ReadPathEntry "un."
+
+; Removes folder $R7 once empty, and the folders above it that setup made for
+; it, up to the first it recorded, each once empty; one that was there before
+; setup stays. 1.0 and 1.1 recorded none: their install's folder alone.
+!macro RemoveFolders UN
+Function ${UN}RemoveFolders
+  ClearErrors
+  ReadRegStr $R5 HKCU "${RECORD_KEY}" "InstallLocation"
+  ReadRegStr $R6 HKCU "${RECORD_KEY}" "FoldersMade"
+  ${If} ${Errors}
+  ${OrIf} $R5 != $R7
+    StrCpy $R6 $R7
+  ${EndIf}
+  ${If} $R6 == ""
+    Return
+  ${EndIf}
+  StrCpy $R5 $R7
+  ${Do}
+    RMDir $R5
+    ${If} $R5 == $R6
+      ${Break}
+    ${EndIf}
+    ${GetParent} $R5 $R5
+  ${LoopUntil} $R5 == ""
+FunctionEnd
+!macroend
+!insertmacro RemoveFolders ""
+!insertmacro RemoveFolders "un."
 
 !macro RemoveShortcuts
   Delete "$SENDTO\${TO_WINDOWS_EN}.lnk"
@@ -168,71 +278,178 @@ FunctionEnd
   !insertmacro ProgramMustBeFree "${UN}" "grkpage-to-dos.exe"
 !macroend
 
-; /D= in quotes, which NSIS would pass over, is taken as the folder meant; one
-; that is not a full path is refused. NSIS takes /D= off its own copy of the
-; command line, and keeps only a value it finds valid: the command line as
-; Windows has it tells what was typed.
+; /D= is read from the command line as Windows has it: NSIS takes only an
+; unquoted /D= at the very end, and drops a value it finds invalid. Taken:
+; /D=FOLDER, last; /D="FOLDER"; "/D=FOLDER", quoted whole as PowerShell and
+; deployment tools pass it; forward slashes. Anything else is refused, exit
+; code 2, never replaced with the default folder. Without /D=, the folder on
+; record.
 Function .onInit
   System::Call 'kernel32::GetCommandLineW() t .R0'
-  ; The text after the last " /D=", the end of the command line.
-  StrLen $R3 $R0
-  StrCpy $R4 $R3
-  search:
+  StrLen $R4 $R0
+  ${Do}
     IntOp $R4 $R4 - 1
-    IntCmp $R4 0 done done
-    StrCpy $R2 $R0 4 $R4
-    StrCmp $R2 " /D=" 0 search
-  IntOp $R4 $R4 + 4
+    ${If} $R4 < 1
+      ReadRegStr $R1 HKCU "${RECORD_KEY}" "InstallLocation"
+      ${If} $R1 != ""
+        StrCpy $INSTDIR $R1
+      ${EndIf}
+      Return
+    ${EndIf}
+    StrCpy $R2 $R0 3 $R4
+    ${If} $R2 S== "/D="
+      IntOp $R3 $R4 - 1
+      StrCpy $R2 $R0 1 $R3
+      ${If} $R2 == " "
+        StrCpy $R5 plain
+        ${Break}
+      ${EndIf}
+      IntOp $R3 $R4 - 2
+      StrCpy $R2 $R0 2 $R3
+      ${If} $R2 == ' "'
+        StrCpy $R5 whole
+        ${Break}
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  IntOp $R4 $R4 + 3
   StrCpy $R1 $R0 "" $R4
   StrCpy $R2 $R1 1
-  StrCmp $R2 '"' 0 unquoted
+  ${If} $R5 == plain
+  ${AndIf} $R2 == '"'
     StrCpy $R1 $R1 "" 1
+    StrCpy $R5 whole
+  ${EndIf}
+  ${If} $R5 == whole ; up to the closing quote
+    StrCpy $R4 0
+    ${Do}
+      StrCpy $R2 $R1 1 $R4
+      ${If} $R2 == ""
+        Goto unreadable
+      ${EndIf}
+      ${If} $R2 == '"'
+        ${Break}
+      ${EndIf}
+      IntOp $R4 $R4 + 1
+    ${Loop}
+    StrCpy $R1 $R1 $R4
+  ${EndIf}
+  ; Forward slashes for backslashes, and no trailing space or backslash.
+  StrCpy $R3 ""
+  StrCpy $R4 0
+  ${Do}
+    StrCpy $R2 $R1 1 $R4
+    ${If} $R2 == ""
+      ${Break}
+    ${ElseIf} $R2 == "/"
+      StrCpy $R2 "\"
+    ${EndIf}
+    StrCpy $R3 "$R3$R2"
+    IntOp $R4 $R4 + 1
+  ${Loop}
+  StrCpy $R1 $R3
+  ${Do}
     StrCpy $R2 $R1 1 -1
-    StrCmp $R2 '"' 0 unquoted
-      StrCpy $R1 $R1 -1
-  unquoted:
+    ${If} $R2 != " "
+      ${Break}
+    ${EndIf}
+    StrCpy $R1 $R1 -1
+  ${Loop}
+  ${Do}
+    StrCpy $R2 $R1 1 -1
+    StrLen $R3 $R1
+    ${If} $R2 != "\"
+    ${OrIf} $R3 <= 3
+      ${Break}
+    ${EndIf}
+    StrCpy $R1 $R1 -1
+  ${Loop}
+  Push $R1
+  Push '"'
+  Call Holds
+  Pop $R2
+  ${If} $R2 == 1
+    Goto unreadable
+  ${EndIf}
   StrCpy $R2 $R1 2 1
-  StrCmp $R2 ":\" full
-  StrCpy $R2 $R1 2
-  StrCmp $R2 "\\" full
+  StrCpy $R3 $R1 2
+  ${If} $R2 != ":\"
+  ${AndIf} $R3 != "\\"
     MessageBox MB_OK|MB_ICONSTOP "$(NotFull)" /SD IDOK
     SetErrorLevel 2
     Quit
-  full:
+  ${EndIf}
   StrCpy $INSTDIR $R1
-  done:
+  Return
+  unreadable:
+    MessageBox MB_OK|MB_ICONSTOP "$(Unreadable)" /SD IDOK
+    SetErrorLevel 2
+    Quit
 FunctionEnd
 
 Section
   SetShellVarContext current
   InitPluginsDir
   File "/oname=$PLUGINSDIR\grkpage-path.exe" "${FILES}\grkpage-path.exe"
-  ; A folder that holds others' files gets a grkpage folder of setup's own.
-  ReadRegStr $R8 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ; The install on record: setup's own record, else 1.0's and 1.1's
+  ; uninstall key.
+  ReadRegStr $R8 HKCU "${RECORD_KEY}" "InstallLocation"
+  ${If} $R8 == ""
+    ReadRegStr $R8 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${EndIf}
+  Call MustBeUsable
+  ; Any other folder that holds anything gets a grkpage folder of setup's own.
   StrCpy $R9 "$INSTDIR"
   Call HoldsOthers
-  StrCmp $0 1 0 folder_chosen
+  ${If} $0 == 1
     StrCpy $INSTDIR "$INSTDIR\grkpage"
+    Call MustBeUsable
     StrCpy $R9 "$INSTDIR"
     Call HoldsOthers
-    StrCmp $0 1 0 folder_chosen
+    ${If} $0 == 1
       MessageBox MB_OK|MB_ICONSTOP "$(NotOurs)" /SD IDOK
       SetErrorLevel 2
       Quit
-  folder_chosen:
-  ; One install for the user: one elsewhere goes first, by its own uninstaller.
-  StrCmp $R8 "" install_here
-  StrCmp $R8 "$INSTDIR" install_here
-  IfFileExists "$R8\uninstall.exe" 0 install_here
-    ExecWait '"$R8\uninstall.exe" /S _?=$R8' $0
-    StrCmp $0 0 +3
-      SetErrorLevel $0 ; it said why
-      Quit
-    Delete "$R8\uninstall.exe"
-    RMDir "$R8"
-  install_here:
+    ${EndIf}
+  ${EndIf}
+  ; One install for the user: one elsewhere goes first, by its own
+  ; uninstaller, and what an earlier uninstaller left of it (itself, or files
+  ; 1.0's did not know) with it.
+  ${If} $R8 != ""
+  ${AndIf} $R8 != $INSTDIR
+    ${If} ${FileExists} "$R8\uninstall.exe"
+      ExecWait '"$R8\uninstall.exe" /S _?=$R8' $0
+      ${If} $0 != 0
+        SetErrorLevel $0 ; it said why
+        Quit
+      ${EndIf}
+    ${EndIf}
+    !define DeleteLeft "!insertmacro DeleteLeft"
+    !macro DeleteLeft NAME
+      Delete "$R8\${NAME}"
+    !macroend
+    !insertmacro InstalledFiles "${DeleteLeft}"
+    !undef DeleteLeft
+    StrCpy $R7 $R8
+    Call RemoveFolders
+    DeleteRegKey HKCU "${RECORD_KEY}"
+    StrCpy $R8 ""
+  ${EndIf}
+  ; The folders setup makes, recorded for the uninstaller: over the install
+  ; on record, what it recorded (1.0 and 1.1 recorded nothing: the folder).
+  ${If} $R8 == $INSTDIR
+    ClearErrors
+    ReadRegStr $R4 HKCU "${RECORD_KEY}" "FoldersMade"
+    ${If} ${Errors}
+      StrCpy $R4 $INSTDIR
+    ${EndIf}
+  ${Else}
+    Call MustBeUsable
+  ${EndIf}
   !insertmacro ProgramsMustBeFree ""
   SetOutPath "$INSTDIR"
+  WriteRegStr HKCU "${RECORD_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${RECORD_KEY}" "FoldersMade" "$R4"
   File "${FILES}\grkpage.exe"
   File "${FILES}\grkpage-detect.exe"
   File "${FILES}\grkpage-to-windows.exe"
@@ -244,10 +461,9 @@ Section
 
   ; The PATH entry setup made is kept, so that uninstalling takes out that
   ; entry alone. An entry there already is setup's own only if an earlier
-  ; setup recorded it (1.0 recorded a 1).
-  ReadRegStr $R7 HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
-  StrCmp $R7 "1" 0 +2
-    StrCpy $R7 "$INSTDIR"
+  ; setup recorded it.
+  Call ReadPathEntry
+  DeleteRegValue HKCU "${UNINSTALL_KEY}" "PathEntry"
   DeleteRegValue HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
   nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" add "$INSTDIR"'
   Pop $0
@@ -268,7 +484,8 @@ Section
   MessageBox MB_OK|MB_ICONEXCLAMATION "$(PathFailed)" /SD IDOK
   Goto path_done
   path_added:
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "PathEntryAdded" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "PathEntry" "$INSTDIR"
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "PathEntryAdded" 1
   path_done:
 
   !insertmacro RemoveShortcuts
@@ -299,17 +516,15 @@ Section "Uninstall"
   InitPluginsDir
   File "/oname=$PLUGINSDIR\grkpage-path.exe" "${FILES}\grkpage-path.exe"
   !insertmacro ProgramsMustBeFree "un."
-  ; The entry setup added, and only while it is there: 1.0 recorded a 1.
-  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "PathEntryAdded"
-  StrCmp $0 "1" 0 +2
-    StrCpy $0 "$INSTDIR"
+  ; The entry setup added, and only while it is there.
+  Call un.ReadPathEntry
   ; The value goes with the entry only if setup made it.
   ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "PathValueMade"
   StrCpy $2 remove
   StrCmp $1 1 0 +2
     StrCpy $2 remove-made
-  StrCmp $0 "" +3
-    nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" $2 "$0"'
+  StrCmp $R7 "" +3
+    nsExec::Exec '"$PLUGINSDIR\grkpage-path.exe" $2 "$R7"'
     Pop $0
   !insertmacro RemoveShortcuts
   !define DeleteOurs "!insertmacro DeleteOurs"
@@ -317,6 +532,17 @@ Section "Uninstall"
     Delete "$INSTDIR\${NAME}"
   !macroend
   !insertmacro InstalledFiles "${DeleteOurs}"
-  RMDir "$INSTDIR"
+  ; Run in place (_?=, to be waited for), the uninstaller cannot delete
+  ; itself: it moves to its plug-ins folder in %TEMP%, where the copy that
+  ; runs without _?= sits too. Where it cannot (%TEMP% on another drive), it
+  ; stays, and the record with it, so that the next setup knows it for its own.
+  ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+    Rename "$INSTDIR\uninstall.exe" "$PLUGINSDIR\uninstall.exe"
+  ${EndIf}
+  StrCpy $R7 $INSTDIR
+  Call un.RemoveFolders
+  ${IfNot} ${FileExists} "$INSTDIR\uninstall.exe"
+    DeleteRegKey HKCU "${RECORD_KEY}"
+  ${EndIf}
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd
