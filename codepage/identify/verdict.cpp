@@ -104,6 +104,13 @@ finding eight_bit(const identification &id) {
     greek_reading windows = closed(id.windows);
     // 0xD2 and 0xFF were looked for in the whole file.
     windows.undefined += id.counts.windows_holes;
+    // Plainly Greek in neither family, whatever its parts.
+    const bool enough = id.counts.upper() >= enough_upper ||
+                        std::min(dos.bad_words, windows.bad_words) >= enough_bad_words ||
+                        (latin_accents(dos) && latin_accents(windows));
+    if (enough && not_greek(dos) && not_greek(windows) && dos.letters + windows.letters > 0)
+        return {verdict::other, "not Greek: " + number(dos.bad_words + windows.bad_words) +
+                                    " runs of letters that no Greek word could be"};
     if (auto two = two_encodings(id.stretches))
         return {verdict::unsure, *two};
     // Words of Greek in the other family too: parts in each.
@@ -130,12 +137,6 @@ finding eight_bit(const identification &id) {
     if (only_shared_frames(dos) && !windows_greek)
         return {verdict::cp737, "only box drawing, which every DOS code page draws alike: " +
                                     number(dos.frame_runs) + " frame joins"};
-    const bool enough = id.counts.upper() >= enough_upper ||
-                        std::min(dos.bad_words, windows.bad_words) >= enough_bad_words ||
-                        (latin_accents(dos) && latin_accents(windows));
-    if (enough && not_greek(dos) && not_greek(windows) && dos.letters + windows.letters > 0)
-        return {verdict::other, "not Greek: " + number(dos.bad_words + windows.bad_words) +
-                                    " runs of letters that no Greek word could be"};
     return {verdict::unsure,
             "too little evidence: " + number(std::max(dos.letters, windows.letters)) +
                 " bytes that could be Greek letters"};
