@@ -20,21 +20,26 @@ namespace codepage::identifier {
 
 using reading_table = std::array<std::uint8_t, 256>;
 
-// Walks `bytes` eight at a time, as most of many files is ASCII: `ascii(p)`
-// takes eight bytes of ASCII at once, or returns false to have them taken one
-// at a time after all; `one(b)` takes a byte.
+// Walks `bytes` a word of eight at a time, as most of many files is ASCII:
+// `ascii(p, n)` takes a run of n bytes of ASCII (whole words) at once, and
+// `one(b)` takes each other byte.
 template <class Ascii, class One>
-inline void by_eights(std::span<const std::uint8_t> bytes, Ascii ascii, One one) {
+inline void by_ascii_runs(std::span<const std::uint8_t> bytes, Ascii ascii, One one) {
     const std::uint8_t *p = bytes.data();
-    std::size_t i = 0;
+    std::size_t i = 0, run = 0; // the run of ASCII words in hand begins at run
     for (; i + 8 <= bytes.size(); i += 8) {
         std::uint64_t word;
         std::memcpy(&word, p + i, 8);
-        if ((word & 0x8080808080808080ull) == 0 && ascii(p + i))
+        if ((word & 0x8080808080808080ull) == 0)
             continue;
+        if (run < i)
+            ascii(p + run, i - run);
         for (std::size_t k = 0; k < 8; ++k)
             one(p[i + k]);
+        run = i + 8;
     }
+    if (run < i)
+        ascii(p + run, i - run);
     for (; i < bytes.size(); ++i)
         one(p[i]);
 }

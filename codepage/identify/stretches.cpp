@@ -93,7 +93,7 @@ bool departs(const block_reference &ref, const block_counts &c) {
     const std::uint64_t upper = c.upper();
     if (upper == 0)
         return false; // ASCII: nothing that a reading would weigh
-    if (upper < few_upper || ref.upper < reference_upper)
+    if (ref.upper < reference_upper)
         return true;
     for (std::size_t q = 0; q < 4; ++q)
         if (beyond(c.quarters[q], ref.quarters[q], upper, ref))

@@ -19,10 +19,6 @@ inline constexpr std::uint64_t read_first = 64 * 1024;
 // A stretch, the unit whose leaning is judged on its own, in bytes: long
 // enough for a hundred words, short enough to tell where a part begins.
 inline constexpr std::size_t stretch_size = 1024;
-// A block with fewer upper-half bytes than this is read closely, which costs
-// little, rather than held against the blocks before: its counts are too few
-// to tell anything by.
-inline constexpr std::uint32_t few_upper = 128;
 // Upper-half bytes read closely before later blocks are held against them.
 inline constexpr std::uint64_t reference_upper = 512;
 // A block departs from the blocks before when one of its counts (a quarter of

@@ -91,13 +91,11 @@ constexpr bool text_unit(std::uint16_t u) {
 } // namespace
 
 void check_utf8(identification &id, std::span<const std::uint8_t> bytes) {
-    by_eights(
+    by_ascii_runs(
         bytes,
-        [&id](const std::uint8_t *) {
-            if (id.utf8_pending)
-                return false; // a character cut short, found one byte at a time
+        [&id](const std::uint8_t *run, std::size_t) {
+            take_utf8(id, run[0]); // ends a character cut short, if any
             id.utf8_resync = false;
-            return true;
         },
         [&id](std::uint8_t b) { take_utf8(id, b); });
 }

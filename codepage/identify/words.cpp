@@ -182,23 +182,24 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
     r.previous_byte = byte;
 }
 
-// Eight bytes of ASCII come to this: the word in hand ends at the first, and
-// the last is the byte before what follows. Nothing else in ASCII counts.
-void take_ascii(greek_reading &r, const reading_table &table, const std::uint8_t *eight) {
+// A run of ASCII comes to this: the word in hand ends at its first byte, and
+// its last is the byte before what follows. Nothing else in ASCII counts.
+void take_ascii(greek_reading &r, const reading_table &table, const std::uint8_t *run,
+                std::size_t n) {
     if (r.previous_byte == 0xA2 && r.previous == punct && &table == &windows_reading)
         ++(r.a2_after_capitals ? r.alpha_a2 : r.quote_a2);
     if (r.in_word)
-        end_word(r, table[eight[0]]);
-    // Whether the Latin letters the eight end in, if any, follow a %.
-    int i = 7;
-    while (i >= 0 && table[eight[i]] == latin)
+        end_word(r, table[run[0]]);
+    // Whether the Latin letters the run ends in, if any, follow a %.
+    std::size_t i = n;
+    while (i > 0 && table[run[i - 1]] == latin)
         --i;
-    if (i < 0)
+    if (i == 0)
         r.after_format = r.after_format && r.previous == latin;
     else
-        r.after_format = i < 7 && eight[i] == '%';
-    r.previous = table[eight[7]];
-    r.previous_byte = eight[7];
+        r.after_format = i < n && run[i - 1] == '%';
+    r.previous = table[run[n - 1]];
+    r.previous_byte = run[n - 1];
 }
 
 } // namespace
@@ -206,12 +207,8 @@ void take_ascii(greek_reading &r, const reading_table &table, const std::uint8_t
 // On a copy, which the compiler keeps in registers where it can.
 void read_words(greek_reading &r, const reading_table &table, std::span<const std::uint8_t> bytes) {
     greek_reading local = r;
-    by_eights(
-        bytes,
-        [&](const std::uint8_t *eight) {
-            take_ascii(local, table, eight);
-            return true;
-        },
+    by_ascii_runs(
+        bytes, [&](const std::uint8_t *run, std::size_t n) { take_ascii(local, table, run, n); },
         [&](std::uint8_t b) { take_byte(local, table, b); });
     r = local;
 }
