@@ -43,16 +43,16 @@ std::optional<verdict> verdict_named(std::string_view name);
 // code page 737, or Windows-1253 and ISO-8859-7 together.
 struct greek_reading {
     // Evidence so far.
-    std::uint64_t upper = 0;         // bytes of the upper half read
-    std::uint64_t letters = 0;       // bytes that read as Greek letters
-    std::uint64_t good_letters = 0;  // of them, letters of words that Greek could write
-    std::uint64_t capitals = 0;      // of them, capitals
-    std::uint64_t words = 0;         // runs of them
-    std::uint64_t bad_words = 0;     // runs that no Greek word could be
-    std::uint64_t long_words = 0;    // good words of three letters or more, likely in Greek
+    std::uint64_t upper = 0;          // bytes of the upper half read
+    std::uint64_t letters = 0;        // bytes that read as Greek letters
+    std::uint64_t good_letters = 0;   // of them, letters of words that Greek could write
+    std::uint64_t capitals = 0;       // of them, capitals
+    std::uint64_t words = 0;          // runs of them
+    std::uint64_t bad_words = 0;      // runs that no Greek word could be
+    std::uint64_t long_words = 0;     // good words of three letters or more, likely in Greek
     std::uint64_t unlikely_words = 0; // good words far less likely than any Greek
-    std::uint64_t in_latin = 0;      // of them, runs inside a Latin word
-    std::uint64_t latin_edges = 0;   // runs, not counted as words, at a Latin word's edge
+    std::uint64_t in_latin = 0;       // of them, runs inside a Latin word
+    std::uint64_t latin_edges = 0;    // runs, not counted as words, at a Latin word's edge
     std::int64_t pairs_score = 0;    // letter pairs' likelihood in Greek, summed (eighths of a bit)
     std::uint64_t pairs = 0;         // letter pairs counted, word edges included
     std::uint64_t marks = 0;         // upper-half punctuation at home beside letters
@@ -113,7 +113,7 @@ struct block_counts {
     // the high byte of an alphabet's character (0x00-0x06) or of punctuation
     // and symbols (0x1E-0x25).
     std::array<std::uint32_t, 2> zeros{}, alphabetic{}, punctuation{};
-    std::uint32_t nul_units = 0; // NUL byte pairs at even offsets
+    std::uint32_t nul_units = 0;     // NUL byte pairs at even offsets
     count_needs counted{true, true}; // which of the counts were taken
 
     std::uint32_t upper() const { return quarters[0] + quarters[1] + quarters[2] + quarters[3]; }
@@ -163,7 +163,7 @@ struct identification {
     std::array<std::uint8_t, 32> start{}; // the first bytes: a byte order mark, a signature
     byte_counts counts;
     std::array<std::uint8_t, 3> before{}; // the last three bytes, for UTF-8's structure
-    std::uint8_t last_even = 1; // the byte at the last even offset, until its pair comes
+    std::uint8_t last_even = 1;           // the byte at the last even offset, until its pair comes
     bool utf16_possible = true; // false: too few bytes 0x00-0x06 to be UTF-16, no longer counted
 
     // A block not yet whole, kept until it is.

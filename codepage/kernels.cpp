@@ -22,8 +22,8 @@ constexpr kernel every_kernel[] = {
     // These two run only where the processor has BMI2 as well.
     {"avx2", avx2_supported, translate_avx2, classes_avx2, place_ssse3, count_avx2, gather_bmi2,
      scatter_bmi2},
-    {"avx512vbmi", avx512vbmi_supported, translate_avx512vbmi, classes_avx512vbmi,
-     place_avx512vbmi, count_avx512vbmi, gather_bmi2, scatter_bmi2},
+    {"avx512vbmi", avx512vbmi_supported, translate_avx512vbmi, classes_avx512vbmi, place_avx512vbmi,
+     count_avx512vbmi, gather_bmi2, scatter_bmi2},
 #endif
 #ifdef __aarch64__
     // Every ARM64 processor has NEON, which the portable counts use there.

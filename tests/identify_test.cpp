@@ -157,8 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
         identify_case{"OneLetter", ascii + windows_1253(U"ά"), verdict::unsure},
         // A byte order mark says nothing of what follows it: UTF-16 with a
         // Windows Greek file appended.
-        identify_case{"Utf16MarkThenWindows",
-                      utf16(greek, true, true) + windows_1253(greek), verdict::other},
+        identify_case{"Utf16MarkThenWindows", utf16(greek, true, true) + windows_1253(greek),
+                      verdict::other},
         // A surrogate in UTF-8 far from the start, where nothing is read closely.
         identify_case{"Utf8WithASurrogateLate",
                       repeated(utf8(greek), 300 * 1024) + bytes{0xED, 0xA0, 0x80} + utf8(greek),
@@ -214,12 +214,29 @@ TEST(IdentifyFed, EveryKernelCountsAlike) {
     };
     const byte_counts portable = counted(codepage::supported_kernels().front());
     const auto fields = [](const byte_counts &c) {
-        return std::vector<std::uint64_t>{
-            c.quarters[0], c.quarters[1], c.quarters[2], c.quarters[3], c.controls,
-            c.utf8_pairs,  c.utf8_breaks, c.nul,         c.windows_holes, c.never_utf8,
-            c.aa,          c.ae,          c.first_nul,   c.zeros[0],    c.zeros[1],
-            c.latin_touches, c.top_pairs, c.low_pairs,
-            c.alphabetic[0], c.alphabetic[1], c.punctuation[0], c.punctuation[1], c.nul_units};
+        return std::vector<std::uint64_t>{c.quarters[0],
+                                          c.quarters[1],
+                                          c.quarters[2],
+                                          c.quarters[3],
+                                          c.controls,
+                                          c.utf8_pairs,
+                                          c.utf8_breaks,
+                                          c.nul,
+                                          c.windows_holes,
+                                          c.never_utf8,
+                                          c.aa,
+                                          c.ae,
+                                          c.first_nul,
+                                          c.zeros[0],
+                                          c.zeros[1],
+                                          c.latin_touches,
+                                          c.top_pairs,
+                                          c.low_pairs,
+                                          c.alphabetic[0],
+                                          c.alphabetic[1],
+                                          c.punctuation[0],
+                                          c.punctuation[1],
+                                          c.nul_units};
     };
     for (const codepage::kernel &k : codepage::supported_kernels())
         EXPECT_EQ(fields(counted(k)), fields(portable)) << k.name;

@@ -25,7 +25,9 @@ constexpr signature signatures[] = {
     {"PK\x05\x06"sv, "a zip archive"},
     {"\x1F\x8B"sv, "a gzip file"},
     {"BZh"sv, "a bzip2 file", true},
-    {"\xFD" "7zXZ"sv, "an xz file"},
+    {"\xFD"
+     "7zXZ"sv,
+     "an xz file"},
     {"7z\xBC\xAF\x27\x1C"sv, "a 7-Zip archive"},
     {"Rar!\x1A\x07"sv, "a RAR archive"},
     {"%PDF-"sv, "a PDF document"},
@@ -37,7 +39,9 @@ constexpr signature signatures[] = {
     {"\xFF\xD8\xFF"sv, "a JPEG image"},
     {"II*"sv, "a TIFF image", true},
     {"MM\0*"sv, "a TIFF image"},
-    {"\x7F" "ELF"sv, "a program"},
+    {"\x7F"
+     "ELF"sv,
+     "a program"},
     {"\xCA\xFE\xBA\xBE"sv, "a program"},
     {"SQLite format 3"sv, "a database", true},
     {"RIFF"sv, "a sound or video file", true},
@@ -62,8 +66,8 @@ bool dbase_table(const identification &id) {
     const std::uint32_t month = s[2], day = s[3];
     const std::uint64_t records = little_endian(id, 4, 4);
     const std::uint64_t header = little_endian(id, 8, 2), record = little_endian(id, 10, 2);
-    if (!version || id.size < 32 || month < 1 || month > 12 || day < 1 || day > 31 ||
-        header < 33 || record < 1)
+    if (!version || id.size < 32 || month < 1 || month > 12 || day < 1 || day > 31 || header < 33 ||
+        record < 1)
         return false;
     const std::uint64_t end = header + records * record;
     return id.size == end || id.size == end + 1;
@@ -93,9 +97,9 @@ bool netpbm_image(const identification &id) {
     }
     ++at; // one white space ends the header
     const std::uint64_t samples = s[1] == '6' ? 3 : 1;
-    const std::uint64_t pixels = s[1] == '4' ? (fields[0] + 7) / 8 * fields[1]
-                                             : fields[0] * fields[1] * samples *
-                                                   (fields[2] > 255 ? 2 : 1);
+    const std::uint64_t pixels = s[1] == '4'
+                                     ? (fields[0] + 7) / 8 * fields[1]
+                                     : fields[0] * fields[1] * samples * (fields[2] > 255 ? 2 : 1);
     return pixels > 0 && id.size == at + pixels;
 }
 

@@ -13,8 +13,7 @@ namespace codepage::identifier {
 
 template <class V> struct lanes {
     V q0{}, q1{}, q2{}, q3{}, controls{}, pairs{}, touches{}, top_pairs{}, low_pairs{}, breaks{},
-        holds{},
-        zeros_even{}, zeros_odd{}, alphabetic_even{}, alphabetic_odd{}, punctuation_even{},
+        holds{}, zeros_even{}, zeros_odd{}, alphabetic_even{}, alphabetic_odd{}, punctuation_even{},
         punctuation_odd{}, nul_units{};
 };
 
@@ -95,8 +94,8 @@ template <class V, bool utf8, bool utf16>
             l.q2 += (v)(quarter == 6);
             l.q3 += (v)(quarter == 7);
             const v nul = (v)(x == 0);
-            l.controls += (v)(x < 9) | (v)((v)(x - 0x0E) < 12) | (v)((v)(x - 0x1C) < 4) |
-                          (v)(x == 0x7F);
+            l.controls +=
+                (v)(x < 9) | (v)((v)(x - 0x0E) < 12) | (v)((v)(x - 0x1C) < 4) | (v)(x == 0x7F);
             l.holds |= (nul & block_counts::nul) |
                        (((v)(x == 0xD2) | (v)(x == 0xFF)) & block_counts::hole) |
                        ((v)(x == 0xAA) & block_counts::aa) | ((v)(x == 0xAE) & block_counts::ae);
@@ -111,12 +110,12 @@ template <class V, bool utf8, bool utf16>
                 __builtin_memcpy(&x3, p + done - 3, N);
                 const v called = (v)(x1 >= 0xC0) | (v)(x2 >= 0xE0) | (v)(x3 >= 0xF0);
                 l.breaks += continuation ^ called;
-                const v never_after = ((v)(x1 == 0xE0) & (v)(x < 0xA0)) |
-                                      ((v)(x1 == 0xED) & (v)(x >= 0xA0)) |
-                                      ((v)(x1 == 0xF0) & (v)(x < 0x90)) |
-                                      ((v)(x1 == 0xF4) & (v)(x >= 0x90));
-                l.holds |= ((v)((v)(x - 0xC0) < 2) | (v)(x >= 0xF5) | (continuation & never_after)) &
-                           block_counts::never_utf8;
+                const v never_after =
+                    ((v)(x1 == 0xE0) & (v)(x < 0xA0)) | ((v)(x1 == 0xED) & (v)(x >= 0xA0)) |
+                    ((v)(x1 == 0xF0) & (v)(x < 0x90)) | ((v)(x1 == 0xF4) & (v)(x >= 0x90));
+                l.holds |=
+                    ((v)((v)(x - 0xC0) < 2) | (v)(x >= 0xF5) | (continuation & never_after)) &
+                    block_counts::never_utf8;
             }
             if constexpr (!utf16)
                 continue;

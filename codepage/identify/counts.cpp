@@ -29,12 +29,15 @@ void count_byte(identification &id, block_counts &c, std::uint8_t b, std::uint64
     if (b >= 0x80)
         ++c.quarters[(b >> 5) - 4];
     c.controls += in(0x00, 9) || in(0x0E, 12) || in(0x1C, 4) || b == 0x7F;
-    c.holds |= (b == 0 ? block_counts::nul : 0) | (b == 0xD2 || b == 0xFF ? block_counts::hole : 0) |
+    c.holds |= (b == 0 ? block_counts::nul : 0) |
+               (b == 0xD2 || b == 0xFF ? block_counts::hole : 0) |
                (b == 0xAA ? block_counts::aa : 0) | (b == 0xAE ? block_counts::ae : 0);
     const auto &before = id.before; // [0] the byte just before
     const bool continuation = (b & 0xC0) == 0x80;
     c.utf8_pairs += continuation && before[0] >= 0xC2 && before[0] < 0xE0;
-    const auto letter = [](std::uint8_t x) { return static_cast<std::uint8_t>((x | 0x20) - 'a') < 26; };
+    const auto letter = [](std::uint8_t x) {
+        return static_cast<std::uint8_t>((x | 0x20) - 'a') < 26;
+    };
     c.latin_touches += letter(b) && before[0] >= 0x80;
     c.top_pairs += b >= 0xE0 && before[0] >= 0xE0;
     c.low_pairs += b >= 0x80 && b < 0xC0 && before[0] >= 0x80 && before[0] < 0xC0;

@@ -29,7 +29,8 @@ void read_closely(identification &id, std::span<const std::uint8_t> block, std::
         restart_utf8(id);
     }
     for (std::size_t done = 0; done < block.size(); done += stretch_size) {
-        const auto part = block.subspan(done, std::min<std::size_t>(stretch_size, block.size() - done));
+        const auto part =
+            block.subspan(done, std::min<std::size_t>(stretch_size, block.size() - done));
         check_utf8(id, part);
         read_words(id.dos, dos_reading, part);
         read_words(id.windows, windows_reading, part);

@@ -57,7 +57,8 @@ bool not_greek(const greek_reading &r) {
     const auto pairs = signed_count(r.pairs);
     return r.undefined > 0 || r.bad_words * 2 >= r.words + 1 ||
            r.odd_symbols * 4 >= r.letters + 1 || r.broken_frames > r.frame_runs ||
-           (r.bad_words * 5 >= r.words + 1 && r.pairs_score < 0) || r.pairs_score < far_below * pairs;
+           (r.bad_words * 5 >= r.words + 1 && r.pairs_score < 0) ||
+           r.pairs_score < far_below * pairs;
 }
 
 bool latin_accents(const greek_reading &r) {

@@ -132,8 +132,8 @@ void add_to_reference(block_reference &ref, const block_counts &c, std::size_t b
 leaning first_leaning(const stretch_record &s) {
     leaning first = leaning::none;
     for (std::size_t l = 1; l < leanings; ++l)
-        if (s.count[l] > 0 && (first == leaning::none ||
-                               s.first[l] < s.first[static_cast<std::size_t>(first)]))
+        if (s.count[l] > 0 &&
+            (first == leaning::none || s.first[l] < s.first[static_cast<std::size_t>(first)]))
             first = static_cast<leaning>(l);
     return first;
 }

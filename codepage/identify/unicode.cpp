@@ -83,9 +83,8 @@ constexpr bool text_unit(std::uint16_t u) {
     if (u < 0x100)
         return (u >= 0x20 && u < 0x7F) || u == '\t' || u == '\n' || u == '\r' || u >= 0xA0;
     return u < 0x250 || (u >= 0x300 && u < 0x370) || (u >= 0x384 && u < 0x3D0) ||
-           (u >= 0x400 && u < 0x530) || (u >= 0x531 && u < 0x700) ||
-           (u >= 0x1E00 && u < 0x2070) || u == 0x20AC || (u >= 0x2100 && u < 0x2600) ||
-           u == 0xFEFF;
+           (u >= 0x400 && u < 0x530) || (u >= 0x531 && u < 0x700) || (u >= 0x1E00 && u < 0x2070) ||
+           u == 0x20AC || (u >= 0x2100 && u < 0x2600) || u == 0xFEFF;
 }
 
 } // namespace

@@ -25,7 +25,8 @@ bool looks_utf16(const identification &id, int high) {
     return id.size % 2 == 0 && units >= least_utf16_units && c.nul_units == 0 &&
            (c.alphabetic[h] + c.punctuation[h]) * 20 >= units * 19 &&
            c.alphabetic[h] * 2 >= units && c.zeros[1 - h] * 32 <= units &&
-           low_controls * 8 <= units && id.utf16_text[h] * 10 >= utf16_tenths_text * id.utf16_units &&
+           low_controls * 8 <= units &&
+           id.utf16_text[h] * 10 >= utf16_tenths_text * id.utf16_units &&
            id.utf16_spaces[h] * units_per_space >= id.utf16_units;
 }
 
@@ -61,8 +62,8 @@ finding by_byte_order_mark(const identification &id) {
 finding binary(const identification &id) {
     const byte_counts &c = id.counts;
     if (c.nul > 0)
-        return {verdict::other,
-                "binary: " + number(c.nul) + " NUL bytes, the first at offset " + number(c.first_nul)};
+        return {verdict::other, "binary: " + number(c.nul) + " NUL bytes, the first at offset " +
+                                    number(c.first_nul)};
     if (c.controls * bytes_per_control > id.size)
         return {verdict::other, "binary: " + number(c.controls) + " control bytes"};
     return {verdict::unsure, ""};
@@ -116,8 +117,7 @@ finding eight_bit(const identification &id) {
     // Words of Greek in the other family too: parts in each.
     if (dos.long_words > 0 && windows.long_words > 0)
         return {verdict::unsure, "Greek words in DOS Greek and in Windows Greek: " +
-                                     number(dos.long_words) + " and " +
-                                     number(windows.long_words)};
+                                     number(dos.long_words) + " and " + number(windows.long_words)};
     const bool dos_greek = reads_as_greek(dos);
     const bool windows_greek = reads_as_greek(windows);
     if (dos_greek && weight(dos) >= weight(windows) + family_margin)

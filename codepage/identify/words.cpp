@@ -3,7 +3,6 @@
 #include "steps.hpp"
 #include "thresholds.hpp"
 
-
 namespace codepage::identifier {
 
 namespace {
@@ -29,9 +28,9 @@ constexpr bool has_tonos(int letter) {
 // was drawn in, grkpage makes the same of these.
 constexpr std::array<bool, 256> shared_box = [] {
     std::array<bool, 256> shared{};
-    for (const int b : {0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB9, 0xBA, 0xBB, 0xBC, 0xBF,
-                        0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC8, 0xC9, 0xCA, 0xCB,
-                        0xCC, 0xCD, 0xCE, 0xD9, 0xDA, 0xDB, 0xDC, 0xDF})
+    for (const int b :
+         {0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB9, 0xBA, 0xBB, 0xBC, 0xBF, 0xC0, 0xC1, 0xC2, 0xC3,
+          0xC4, 0xC5, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xD9, 0xDA, 0xDB, 0xDC, 0xDF})
         shared[static_cast<std::size_t>(b)] = true;
     return shared;
 }();
@@ -177,7 +176,8 @@ void take_byte(greek_reading &r, const reading_table &table, std::uint8_t byte) 
         }
     }
     r.differing += read_differently(byte);
-    r.after_format = c == latin && (r.previous_byte == '%' || (r.previous == latin && r.after_format));
+    r.after_format =
+        c == latin && (r.previous_byte == '%' || (r.previous == latin && r.after_format));
     r.previous = c;
     r.previous_byte = byte;
 }

@@ -146,7 +146,7 @@ std::uint64_t scatter_bmi2(std::uint64_t x, std::uint64_t mask) {
 }
 
 GRKPAGE_AVX2 std::size_t count_avx2(block_counts &c, const std::uint8_t *p, std::size_t n,
-                              count_needs needs) {
+                                    count_needs needs) {
     typedef std::uint8_t vec32 __attribute__((vector_size(32)));
     return identifier::count_needed<vec32>(c, p, n, needs);
 }

@@ -257,9 +257,9 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
     const std::size_t whole = n / 64 * 64;
     std::size_t done = 0;
     while (done < whole) {
-        __m512i from80 = _mm512_setzero_si512(), fromA0 = from80, fromC0 = from80,
-                fromE0 = from80, controls = from80, pairs = from80, touches = from80,
-                top_pairs = from80, low_pairs = from80, breaks = from80, holds = from80;
+        __m512i from80 = _mm512_setzero_si512(), fromA0 = from80, fromC0 = from80, fromE0 = from80,
+                controls = from80, pairs = from80, touches = from80, top_pairs = from80,
+                low_pairs = from80, breaks = from80, holds = from80;
         const std::size_t stop = std::min(whole, done + 255 * 64);
         for (; done < stop; done += 64) {
             const __m512i x = _mm512_loadu_si512(p + done);
@@ -278,10 +278,11 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
             const __m512i low = _mm512_maskz_permutex2var_epi8(~upper, lower0, x, lower1);
             const __m512i high = _mm512_maskz_permutex2var_epi8(upper, upper0, x, upper1);
             const __m512i classes = _mm512_or_si512(low, high);
-            holds = _mm512_ternarylogic_epi32(holds, classes, holds_kept, 0xF8); // holds | (classes & kept)
+            holds = _mm512_ternarylogic_epi32(holds, classes, holds_kept,
+                                              0xF8); // holds | (classes & kept)
             controls = _mm512_mask_add_epi8(
-                controls, _mm512_test_epi8_mask(classes, _mm512_set1_epi8(char(control))),
-                controls, one);
+                controls, _mm512_test_epi8_mask(classes, _mm512_set1_epi8(char(control))), controls,
+                one);
             const __mmask64 follows =
                 _mm512_test_epi8_mask(classes, _mm512_set1_epi8(char(continuation)));
             const __mmask64 lead2 = _mm512_cmplt_epu8_mask(
@@ -296,10 +297,9 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
             if constexpr (utf8) {
                 const __m512i x2 = _mm512_loadu_si512(p + done - 2);
                 const __m512i x3 = _mm512_loadu_si512(p + done - 3);
-                const __mmask64 called =
-                    _mm512_cmpge_epu8_mask(x1, _mm512_set1_epi8(char(0xC0))) |
-                    _mm512_cmpge_epu8_mask(x2, _mm512_set1_epi8(char(0xE0))) |
-                    _mm512_cmpge_epu8_mask(x3, _mm512_set1_epi8(char(0xF0)));
+                const __mmask64 called = _mm512_cmpge_epu8_mask(x1, _mm512_set1_epi8(char(0xC0))) |
+                                         _mm512_cmpge_epu8_mask(x2, _mm512_set1_epi8(char(0xE0))) |
+                                         _mm512_cmpge_epu8_mask(x3, _mm512_set1_epi8(char(0xF0)));
                 breaks = _mm512_mask_add_epi8(breaks, follows ^ called, breaks, one);
                 // A continuation UTF-8 never has after its lead: too long a
                 // form, a surrogate, beyond U+10FFFF.
@@ -312,8 +312,8 @@ GRKPAGE_VBMI std::size_t vbmi_count(block_counts &c, const std::uint8_t *p, std:
                      (_mm512_cmpeq_epi8_mask(x1, _mm512_set1_epi8(char(0xF0))) & below_90) |
                      (_mm512_cmpeq_epi8_mask(x1, _mm512_set1_epi8(char(0xF4))) & ~below_90));
                 holds = _mm512_or_si512(
-                    holds, _mm512_maskz_mov_epi8(never_after,
-                                                 _mm512_set1_epi8(block_counts::never_utf8)));
+                    holds,
+                    _mm512_maskz_mov_epi8(never_after, _mm512_set1_epi8(block_counts::never_utf8)));
             }
         }
         const std::uint32_t n80 = lanes_total(from80), nA0 = lanes_total(fromA0),

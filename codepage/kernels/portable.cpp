@@ -194,7 +194,8 @@ std::uint64_t scatter_portable(std::uint64_t x, std::uint64_t mask) {
     return bits;
 }
 
-std::size_t count_portable(block_counts &c, const std::uint8_t *p, std::size_t n, count_needs needs) {
+std::size_t count_portable(block_counts &c, const std::uint8_t *p, std::size_t n,
+                           count_needs needs) {
     typedef std::uint8_t vec16 __attribute__((vector_size(16)));
     return identifier::count_needed<vec16>(c, p, n, needs);
 }
