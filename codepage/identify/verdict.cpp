@@ -105,17 +105,28 @@ finding eight_bit(const identification &id) {
     greek_reading windows = closed(id.windows);
     // 0xD2 and 0xFF were looked for in the whole file.
     windows.undefined += id.counts.windows_holes;
-    // Plainly Greek in neither family, whatever its parts.
+    // Plainly Greek in neither family, and in most of its stretches too:
+    // another language, whose words read as a few Greek ones here and there
+    // (as Cyrillic does in both families), not parts in two encodings.
     const bool enough = id.counts.upper() >= enough_upper ||
                         std::min(dos.bad_words, windows.bad_words) >= enough_bad_words ||
                         (latin_accents(dos) && latin_accents(windows));
-    if (enough && not_greek(dos) && not_greek(windows) && dos.letters + windows.letters > 0)
-        return {verdict::other, "not Greek: " + number(dos.bad_words + windows.bad_words) +
-                                    " runs of letters that no Greek word could be"};
-    if (auto two = two_encodings(id.stretches))
+    const bool plainly_other =
+        enough && not_greek(dos) && not_greek(windows) && dos.letters + windows.letters > 0;
+    const auto &leaned = id.stretches.count;
+    const std::uint64_t greek_stretches = leaned[static_cast<std::size_t>(leaning::dos)] +
+                                          leaned[static_cast<std::size_t>(leaning::windows)] +
+                                          leaned[static_cast<std::size_t>(leaning::utf8)];
+    const std::string not_greek_reason = "not Greek: " +
+                                         number(dos.bad_words + windows.bad_words) +
+                                         " runs of letters that no Greek word could be";
+    if (auto two = two_encodings(id.stretches)) {
+        if (plainly_other && greek_stretches < leaned[static_cast<std::size_t>(leaning::neither)])
+            return {verdict::other, not_greek_reason};
         return {verdict::unsure, *two};
+    }
     // Words of Greek in the other family too: parts in each.
-    if (dos.long_words > 0 && windows.long_words > 0)
+    if (!plainly_other && dos.long_words > 0 && windows.long_words > 0)
         return {verdict::unsure, "Greek words in DOS Greek and in Windows Greek: " +
                                      number(dos.long_words) + " and " + number(windows.long_words)};
     const bool dos_greek = reads_as_greek(dos);
@@ -137,6 +148,8 @@ finding eight_bit(const identification &id) {
     if (only_shared_frames(dos) && !windows_greek)
         return {verdict::cp737, "only box drawing, which every DOS code page draws alike: " +
                                     number(dos.frame_runs) + " frame joins"};
+    if (plainly_other)
+        return {verdict::other, not_greek_reason};
     return {verdict::unsure,
             "too little evidence: " + number(std::max(dos.letters, windows.letters)) +
                 " bytes that could be Greek letters"};
