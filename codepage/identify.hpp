@@ -150,7 +150,7 @@ struct stretch_record {
 struct block_reference {
     std::array<std::uint64_t, 4> quarters{};
     std::uint64_t upper = 0, utf8_breaks = 0, utf8_pairs = 0, latin_touches = 0, top_pairs = 0,
-                  low_pairs = 0, bytes = 0;
+                  low_pairs = 0;
 };
 
 struct identification {
@@ -171,8 +171,7 @@ struct identification {
     std::size_t pending_size = 0;
 
     // The parts read closely. UTF-8 is checked there sequence by sequence.
-    std::uint64_t close_end = 0; // where the last close reading ended
-    std::uint64_t read_closely = 0;
+    std::uint64_t close_end = 0;   // where the last close reading ended
     bool utf8_resync = false;      // skipping continuation bytes at a close reading's start
     std::uint8_t utf8_pending = 0; // continuation bytes still to come
     std::uint8_t utf8_low = 0x80, utf8_high = 0xBF; // the range of the next one

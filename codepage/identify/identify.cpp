@@ -40,7 +40,6 @@ void read_closely(identification &id, std::span<const std::uint8_t> block, std::
             close_stretch(id, at + done);
     }
     id.close_end = at + block.size();
-    id.read_closely += block.size();
 }
 
 // A block whose stretches lean away from the file's first leaning is left out
@@ -62,7 +61,7 @@ void take_block(identification &id, std::span<const std::uint8_t> block, std::ui
     const stretch_record before = id.stretches;
     read_closely(id, block, at);
     if (!leans_away(before, id.stretches))
-        add_to_reference(id.reference, c, block.size());
+        add_to_reference(id.reference, c);
 }
 
 } // namespace

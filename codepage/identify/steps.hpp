@@ -116,7 +116,7 @@ std::string number(std::uint64_t n);
 void close_stretch(identification &id, std::uint64_t at);
 // Whether a block's counts depart from those of the blocks read closely.
 bool departs(const block_reference &ref, const block_counts &c);
-void add_to_reference(block_reference &ref, const block_counts &c, std::size_t bytes);
+void add_to_reference(block_reference &ref, const block_counts &c);
 // The leaning of the file's first stretch that leaned at all; none if none did.
 leaning first_leaning(const stretch_record &s);
 // Parts in two encodings: the reason for unsure, or nothing.

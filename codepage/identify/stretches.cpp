@@ -117,7 +117,7 @@ bool departs(const block_reference &ref, const block_counts &c) {
            (ref.utf8_breaks == 0 && c.utf8_breaks > 0);
 }
 
-void add_to_reference(block_reference &ref, const block_counts &c, std::size_t bytes) {
+void add_to_reference(block_reference &ref, const block_counts &c) {
     for (std::size_t q = 0; q < 4; ++q)
         ref.quarters[q] += c.quarters[q];
     ref.upper += c.upper();
@@ -126,7 +126,6 @@ void add_to_reference(block_reference &ref, const block_counts &c, std::size_t b
     ref.latin_touches += c.latin_touches;
     ref.top_pairs += c.top_pairs;
     ref.low_pairs += c.low_pairs;
-    ref.bytes += bytes;
 }
 
 leaning first_leaning(const stretch_record &s) {

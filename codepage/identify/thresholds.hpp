@@ -26,7 +26,7 @@ inline constexpr std::uint64_t reference_upper = 512;
 // their share would give it, plus the slack.
 inline constexpr std::uint64_t departing_halves = 3;
 inline constexpr std::uint64_t departing_slack = 16;
-// Upper-half bytes beside an ASCII letter, beyond twice their share: a few
+// Latin letters right after an upper-half byte, beyond twice their share: a few
 // suffice, as a Latin word's accented letters are few.
 inline constexpr std::uint64_t touching_slack = 2;
 // Two bytes of the top quarter (0xE0-0xFF) in a row, or two of the lower half
@@ -38,9 +38,6 @@ inline constexpr std::uint64_t pairs_slack = 4;
 
 // --- One code page family's reading ------------------------------------------
 
-// A stretch leans to one reading when it stands this many words (net of what
-// it could not be) above nothing.
-inline constexpr std::int64_t clear_standing = 16;
 // Upper-half bytes in a stretch that neither family reads as Greek, beyond
 // which the stretch is something else.
 inline constexpr std::uint64_t stretch_upper = 16;

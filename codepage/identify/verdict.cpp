@@ -117,8 +117,7 @@ finding eight_bit(const identification &id) {
     const std::uint64_t greek_stretches = leaned[static_cast<std::size_t>(leaning::dos)] +
                                           leaned[static_cast<std::size_t>(leaning::windows)] +
                                           leaned[static_cast<std::size_t>(leaning::utf8)];
-    const std::string not_greek_reason = "not Greek: " +
-                                         number(dos.bad_words + windows.bad_words) +
+    const std::string not_greek_reason = "not Greek: " + number(dos.bad_words + windows.bad_words) +
                                          " runs of letters that no Greek word could be";
     if (auto two = two_encodings(id.stretches)) {
         if (plainly_other && greek_stretches < leaned[static_cast<std::size_t>(leaning::neither)])
